@@ -1,0 +1,53 @@
+# Shared compile settings and the one-library-per-folder convention.
+
+set(VELMORA_WARNINGS -Wall -Wextra -Werror -Wpedantic -Wshadow -Wnon-virtual-dtor
+    -Wold-style-cast -Wcast-align -Wunused -Woverloaded-virtual
+    -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+
+set(VELMORA_SANITIZER_FLAGS)
+if(VELMORA_SANITIZE)
+  set(VELMORA_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined
+      -fno-omit-frame-pointer)
+endif()
+
+function(velmora_apply_flags target)
+  target_compile_options(${target} PRIVATE ${VELMORA_WARNINGS} ${VELMORA_SANITIZER_FLAGS})
+  target_link_options(${target} PRIVATE ${VELMORA_SANITIZER_FLAGS})
+  if(VELMORA_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+  endif()
+endfunction()
+
+# velmora_library(<folder> [DEPS libs...]): static library velmora_<folder> from src/<folder>/*.cpp.
+function(velmora_library folder)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  set(target velmora_${folder})
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  target_compile_definitions(${target} PUBLIC
+      VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      VELMORA_VERSION="${PROJECT_VERSION}")
+  velmora_apply_flags(${target})
+endfunction()
+
+# velmora_tests(<folder> [DEPS libs...]): one GoogleTest binary test_<folder> from tests/<folder>/*.cpp,
+# registered with CTest as <folder>.
+function(velmora_tests folder)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  set(target test_${folder})
+  add_executable(${target} ${sources})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} velmora_testsupport GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${target} PRIVATE
+      VELMORA_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+      VELMORA_SHARED_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
+  velmora_apply_flags(${target})
+  add_test(NAME ${folder} COMMAND ${target} --gtest_color=no)
+  set_tests_properties(${folder} PROPERTIES TIMEOUT 600)
+endfunction()

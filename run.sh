@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds incrementally and starts Velmora: ./run.sh [URL]
+set -euo pipefail
+top=$(cd "$(dirname "$0")" && pwd)
+"$top/scripts/install-deps.sh" packages-build.txt packages-test.txt
+"$top/scripts/build.sh" build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bin="$top/build/release/src/app"
+if [[ -x "$bin/velmora" && -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
+  exec "$bin/velmora" "$@"
+elif [[ -x "$bin/velmora-get" ]]; then
+  exec "$bin/velmora-get" "$@"
+else
+  echo "Velmora is built. The terminal downloader (velmora-get) and the main window (velmora) will start from here once they exist."
+fi

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures (once) and builds one build tree incrementally: build.sh <dir> [cmake options...]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+dir=$1
+shift
+if [[ ! -f "$top/$dir/build.ninja" ]]; then
+  cmake -S "$top" -B "$top/$dir" -G Ninja "$@"
+fi
+cmake --build "$top/$dir" -j "$(nproc)"

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace velmora {
+
+// Takes the text of an operation whose body failed and returns at once. Keeps no log and no
+// state, so any thread may call it; with VELMORA_DEBUG=1 the report goes to standard error.
+void ReportError(std::string_view operation) noexcept;
+void ReportError(std::string_view operation, std::string_view detail) noexcept;
+
+namespace detail {
+void ReportCurrentException(std::string_view operation) noexcept;
+}
+
+// The catch-all at the boundary of an operation: runs body, and when it throws, reports the
+// operation and returns fallback (the empty value of the result type unless given).
+template <class Body, class Result = std::invoke_result_t<Body>>
+Result Guarded(std::string_view operation, Body &&body, Result fallback = Result{}) noexcept
+    requires(!std::is_void_v<Result>) {
+  try {
+    return std::forward<Body>(body)();
+  } catch (...) {
+    detail::ReportCurrentException(operation);
+    return fallback;
+  }
+}
+
+// The catch-all for an operation without a result: the rest of the body is skipped. Returns
+// whether the body completed.
+template <class Body>
+bool GuardedVoid(std::string_view operation,
+                 Body &&body) noexcept requires std::is_void_v<std::invoke_result_t<Body>> {
+  try {
+    std::forward<Body>(body)();
+    return true;
+  } catch (...) {
+    detail::ReportCurrentException(operation);
+    return false;
+  }
+}
+
+} // namespace velmora
