@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/Constants.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,7 +18,7 @@ class TUrl {
 public:
   // unknownProtocol is the word Protocol takes for an unreadable address: the translated
   // "Unknown" of the vocabulary where the caller has one.
-  explicit TUrl(std::string_view url, std::string_view unknownProtocol = "Unknown");
+  explicit TUrl(std::string_view url, std::string_view unknownProtocol = english::Unknown);
 
   // The canonical address used to start a part download: the port is always written and an http
   // query is left out. Normalises Dir in place so that it begins and ends with "/".
