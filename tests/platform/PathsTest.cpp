@@ -108,6 +108,7 @@ TEST(Paths, DefaultSaveFolderFromUserDirs) {
 TEST(Paths, ShareFolderIsSourceDataInTheBuildTree) {
   const Paths paths = Paths::Compute(Fake({{"VELMORA_HOME", "/v"}}), velmora::platform::RunningProgramFile());
   EXPECT_EQ(paths.shareFolder, std::string(VELMORA_SOURCE_DIR) + "/data/");
+  EXPECT_TRUE(std::filesystem::is_regular_file(paths.shareFolder + "Translations/de.vmt"));
 }
 
 TEST(ShippedFiles, CopiesOnlyWhatIsMissing) {
