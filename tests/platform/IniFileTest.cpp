@@ -9,6 +9,7 @@ using velmora::platform::IniFile;
 using velmora::testing::ReadWholeFile;
 using velmora::testing::TempDir;
 using velmora::testing::WriteWholeFile;
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST(IniFile, RewritesKeepOrderOtherKeysAndComments) {
 
 TEST(IniFile, ValueCannotAddLines) {
   IniFile file;
-  file.writeString("Options", "Description", std::string_view("a\r\n[Evil]\nURL=x\0y", 17));
+  file.writeString("Options", "Description", "a\r\n[Evil]\nURL=x\0y"sv);
   const IniFile reread = IniFile::FromText(file.toText());
   EXPECT_FALSE(reread.sectionExists("Evil"));
   EXPECT_EQ(reread.value("Options", "Description"), "a  [Evil] URL=x y");

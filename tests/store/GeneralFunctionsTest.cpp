@@ -8,6 +8,7 @@
 #include <strings.h>
 
 using namespace velmora;
+using namespace std::string_view_literals;
 using velmora::platform::SettingsDatabase;
 using velmora::testing::TempDir;
 using velmora::testing::WriteWholeFile;
@@ -91,7 +92,7 @@ TEST(GeneralFunctions, TextHelpers) {
     EXPECT_EQ(IsNumericExtension(name), expected) << name;
 
   std::vector<std::string> lines{"kept"};
-  LoadMemoFromMemoryStream(lines, std::string_view("1.41\r\nhttp://x/\n\nlast\rwith\0cut\r\nend", 38));
+  LoadMemoFromMemoryStream(lines, "1.41\r\nhttp://x/\n\nlast\rwith\0cut\r\nend"sv);
   EXPECT_EQ(lines, (std::vector<std::string>{"kept", "1.41", "http://x/", "", "last", "with", "end"}));
   lines.clear();
   LoadMemoFromMemoryStream(lines, "a\r\n");
