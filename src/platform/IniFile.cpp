@@ -10,7 +10,7 @@ namespace velmora::platform {
 namespace {
 
 // Record files are a few hundred bytes; anything near this is not one of ours.
-constexpr uint64_t kMaxIniFileBytes = 16 * 1024 * 1024;
+constexpr uint64_t kMaxIniFileBytes = uint64_t{16} << 20;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 

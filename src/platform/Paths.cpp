@@ -50,7 +50,7 @@ std::optional<std::string> XdgDownloadFolder(const std::string &configHome, cons
       return std::nullopt;
     std::string value = line.substr(key.size(), close - key.size());
     if (value.rfind("$HOME", 0) == 0)
-      value = home + value.substr(5);
+      value.replace(0, 5, home);
     while (value.size() > 1 && value.back() == '/')
       value.pop_back();
     // A download folder set to the home folder itself means the user switched it off.

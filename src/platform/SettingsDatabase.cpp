@@ -64,7 +64,7 @@ private:
 };
 
 // Far above any setting; keeps the length within what SQLite's int-sized lengths can carry.
-constexpr std::size_t kMaxValueBytes = 64 * 1024 * 1024;
+constexpr std::size_t kMaxValueBytes = std::size_t{64} << 20;
 
 void CheckSize(std::string_view bytes) {
   if (bytes.size() > kMaxValueBytes)
@@ -91,7 +91,8 @@ std::string TimeStamp() {
   std::tm local{};
   localtime_r(&now, &local);
   char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  if (std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local) == 0)
+    return std::to_string(now);
   return text;
 }
 
@@ -115,11 +116,12 @@ constexpr const char *kInMemoryOnly = "; settings are kept only until the progra
 
 // Keeps a damaged database (and its write-ahead log) beside the new one instead of deleting it.
 std::string MoveAside(const std::string &path) {
-  const std::string aside = path + ".broken-" + TimeStamp();
+  std::string aside = path + ".broken-" + TimeStamp();
   if (::rename(path.c_str(), aside.c_str()) != 0)
     return {};
-  ::rename((path + "-wal").c_str(), (aside + "-wal").c_str());
-  ::unlink((path + "-shm").c_str());
+  // Without a log there is nothing to move; the shared-memory index is rebuilt by SQLite.
+  (void)::rename((path + "-wal").c_str(), (aside + "-wal").c_str());
+  (void)::unlink((path + "-shm").c_str());
   return aside;
 }
 
@@ -171,27 +173,42 @@ void SettingsDatabase::prepareSchema() {
 }
 
 SettingsDatabase::OpenResult SettingsDatabase::Open(const std::string &path) {
-  std::string problem;
+  OpenResult result;
+  result.database = TryFile(path, result.problem);
+  if (!result.database) {
+    result.problem += kInMemoryOnly;
+    result.database = OpenInMemory();
+  }
+  return result;
+}
+
+std::unique_ptr<SettingsDatabase> SettingsDatabase::TryFile(const std::string &path, std::string &problem) {
   if (!PrepareFile(path, problem))
-    return {OpenInMemory(), problem + kInMemoryOnly};
+    return nullptr;
   try {
-    return {Connect(path), problem};
+    return Connect(path);
   } catch (const SettingsError &error) {
+    problem = error.what();
     if (!IsDamage(error.code()))
-      return {OpenInMemory(), error.what() + std::string(kInMemoryOnly)};
-    const std::string aside = MoveAside(path);
-    if (aside.empty())
-      return {OpenInMemory(),
-              "The settings file " + path + " is damaged and cannot be moved aside" + kInMemoryOnly};
-    problem =
-        "The settings file " + path + " was damaged; it is kept as " + aside + " and a new one was started";
+      return nullptr;
+  }
+  const std::string aside = MoveAside(path);
+  if (aside.empty()) {
+    problem = "The settings file " + path + " is damaged and cannot be moved aside";
+    return nullptr;
+  }
+  problem =
+      "The settings file " + path + " was damaged; it is kept as " + aside + " and a new one was started";
+  std::string again;
+  if (!PrepareFile(path, again)) {
+    problem += "; " + again;
+    return nullptr;
   }
   try {
-    if (!PrepareFile(path, problem))
-      return {OpenInMemory(), problem + kInMemoryOnly};
-    return {Connect(path), problem};
+    return Connect(path);
   } catch (const SettingsError &error) {
-    return {OpenInMemory(), problem + "; " + error.what() + kInMemoryOnly};
+    problem += "; " + std::string(error.what());
+    return nullptr;
   }
 }
 

@@ -77,6 +77,8 @@ private:
 
   explicit SettingsDatabase(sqlite3 *connection);
   static std::unique_ptr<SettingsDatabase> Connect(const std::string &path);
+  // The database of the file, moving a damaged one aside; null with problem set when none can be used.
+  static std::unique_ptr<SettingsDatabase> TryFile(const std::string &path, std::string &problem);
   void prepareSchema();
   Statement prepare(const char *sql) const;
   void execute(const char *sql) const;

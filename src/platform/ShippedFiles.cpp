@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Shipped files are small text and help pages; this only keeps a broken install from exhausting memory.
-constexpr uint64_t kMaxShippedFileBytes = 64 * 1024 * 1024;
+constexpr uint64_t kMaxShippedFileBytes = uint64_t{64} << 20;
 
 void AddFailure(FileResult &overall, const std::string &reason) {
   overall.ok = false;

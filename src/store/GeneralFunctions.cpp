@@ -18,11 +18,11 @@ constexpr int kMaxNumberedCandidates = 1000000;
 std::string DateElement(const std::string &element, const std::chrono::year_month_day &date) {
   char text[16];
   if (element == "Year")
-    std::snprintf(text, sizeof text, "%04d", static_cast<int>(date.year()));
+    (void)std::snprintf(text, sizeof text, "%04d", static_cast<int>(date.year()));
   else if (element == "Month")
-    std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(date.month()));
+    (void)std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(date.month()));
   else if (element == "Day")
-    std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(date.day()));
+    (void)std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(date.day()));
   else
     return {};
   return text;
@@ -57,7 +57,7 @@ std::chrono::year_month_day LocalToday() {
 }
 
 std::string GetDateFolderName(const TSettingsStore &settings, std::chrono::year_month_day today) {
-  const std::string invalid = "Invalid Date!";
+  std::string invalid = "Invalid Date!";
   return Guarded(
       "function GetDateFolderName : string",
       [&] {
@@ -99,7 +99,8 @@ std::string GetUniqueFileName(const std::string &path, const TFileInUse &FileInU
     const std::string stem = hasExtension ? path.substr(0, dot) : path;
     const std::string extension = hasExtension ? path.substr(dot) : std::string();
     for (int n = 1; n <= kMaxNumberedCandidates; ++n) {
-      std::string candidate = stem + "(" + std::to_string(n) + ")" + extension;
+      std::string candidate = stem;
+      candidate.append("(").append(std::to_string(n)).append(")").append(extension);
       if (!taken(candidate))
         return candidate;
     }

@@ -12,8 +12,8 @@ namespace velmora {
 namespace {
 
 constexpr int64_t kKilo = 1024;
-constexpr int64_t kMega = 1024 * 1024;
-constexpr int64_t kGiga = 1024 * 1024 * 1024;
+constexpr int64_t kMega = kKilo * 1024;
+constexpr int64_t kGiga = kMega * 1024;
 
 // n / unit with two decimals, rounded halves away from zero on the exact quotient, and with at most
 // ten significant digits (the digits beyond them read as zeros), as the fixed-point format of the
@@ -35,7 +35,7 @@ std::string TwoDecimals(int64_t n, int64_t unit, std::string_view separator) {
   for (int i = decimals; i < 2; ++i)
     hundredths *= 10;
   char fraction[8];
-  std::snprintf(fraction, sizeof fraction, "%02u", static_cast<unsigned>(hundredths % 100));
+  (void)std::snprintf(fraction, sizeof fraction, "%02u", static_cast<unsigned>(hundredths % 100));
   return std::to_string(hundredths / 100) + std::string(separator) + fraction;
 }
 
@@ -171,8 +171,8 @@ std::string SecondsToTimeString(int64_t Number) {
     if (Number < 0)
       return std::string("Number out of range");
     char text[40];
-    std::snprintf(text, sizeof text, "%02lld:%02d:%02d", static_cast<long long>(Number / 3600),
-                  static_cast<int>(Number / 60 % 60), static_cast<int>(Number % 60));
+    (void)std::snprintf(text, sizeof text, "%02lld:%02d:%02d", static_cast<long long>(Number / 3600),
+                        static_cast<int>(Number / 60 % 60), static_cast<int>(Number % 60));
     return std::string(text);
   });
 }

@@ -59,7 +59,7 @@ std::string ProxyOf(const platform::Environment &environment, const char *lower,
 
 std::string ReadProxySettings(const platform::Environment &environment) {
   return Guarded("function ReadProxySettings: string", [&] {
-    const std::string http = ProxyOf(environment, "http_proxy", "HTTP_PROXY");
+    std::string http = ProxyOf(environment, "http_proxy", "HTTP_PROXY");
     const std::string ftp = ProxyOf(environment, "ftp_proxy", "FTP_PROXY");
     if (http == ftp)
       return http;

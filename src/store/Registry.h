@@ -38,7 +38,7 @@ private:
 };
 
 // The section holding `Path` and `DllPath`: the store's top level, outside any section.
-inline constexpr std::string_view kProductSection = "";
+inline constexpr std::string_view kProductSection{};
 
 // The system's proxy setting in the form "host:port" (one proxy for HTTP and FTP) or
 // "http=host:port;ftp=host:port" (each that is set), from http_proxy/HTTP_PROXY and

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kHeaderEnd = "# file info end";
 // Translation files are a few hundred kilobytes at most.
-constexpr uint64_t kMaxTranslationBytes = 16 * 1024 * 1024;
+constexpr uint64_t kMaxTranslationBytes = uint64_t{16} << 20;
 
 std::string LowerAscii(std::string_view text) {
   std::string lower(text);
@@ -100,6 +100,7 @@ std::vector<std::string> TTranslator::ListTranslations() const {
   }
   std::sort(files.begin(), files.end());
   std::vector<std::string> entries;
+  entries.reserve(files.size());
   for (const fs::path &file : files)
     entries.push_back(TTranslation::Load(file.string()).Language + "\t" + file.filename().string());
   return entries;
