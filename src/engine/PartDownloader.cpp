@@ -33,8 +33,9 @@ void TPartDownloader::TimeOut() {
 }
 
 void TPartDownloader::Notify() {
-  if (OnChange)
-    OnChange(*this, State);
+  // A copy, so the handler stays whole even when it detaches this part downloader.
+  if (const TChangeEvent handler = OnChange)
+    handler(*this, State);
 }
 
 void TPartDownloader::Fail(TFileMirrorError reason, const std::string &text) {

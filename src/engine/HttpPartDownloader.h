@@ -1,0 +1,81 @@
+#pragma once
+
+#include "engine/PartDownloader.h"
+#include "engine/PartFile.h"
+#include "engine/SiteCredentials.h"
+#include "net/HttpProt.h"
+#include "platform/Environment.h"
+#include "platform/EventLoop.h"
+#include "store/Registry.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+// What HTTP part downloaders need; it outlives them.
+struct THttpPartContext {
+  platform::EventLoop &Loop;
+  const TSettingsStore &Settings;    // the proxy settings, read at every start
+  platform::Environment Environment; // the system proxy, the default of those settings
+  ISiteCredentials &Credentials;
+  const TConstants &Words;
+  TByteStreamFactory Streams = MakeTcpStream;
+};
+
+// Fetches one byte range over HTTP into its part file, asking for "bytes=<first missing byte>-"
+// and stopping by itself when the range is full. Completion is judged by the bytes on disk:
+// a part with an end is done when the file holds the whole range; a part without an end when it
+// reaches the file size the server announced (or, when the server announced none, when the server
+// closed the connection cleanly after the body). The part file is open only while a request runs,
+// and only body bytes of a successful response that start where the file ends are written.
+class THTTPPartDownloader : public TPartDownloader {
+public:
+  THTTPPartDownloader(const THttpPartContext &context, std::string_view Url, const std::string &FileName,
+                      int64_t StartB, int64_t EndB);
+  ~THTTPPartDownloader() override;
+
+  void Get() override;
+  void Abort() override;
+  void Pause() override;
+  void Stop() override;
+  void Detach() override;
+  std::string_view Protocol() const override { return "http"; }
+
+  THttpCli *Client() const { return Client_.get(); }
+
+private:
+  void CreateClient();
+  void ApplyCredentials();
+  void ApplyProxy();
+  void FinishWithoutRequest();
+
+  void OnSessionConnected();
+  void OnHeaderData();
+  void OnHeaderEnd();
+  void AcceptResponse(int32_t status);
+  void DemandCredentials();
+  void OnDocData(const char *Buffer, std::size_t Len);
+  bool WriteBody(const char *data, int64_t length);
+  void OnRequestDone(uint16_t Error);
+  void EndRequest(uint16_t Error);
+  bool Complete(uint16_t Error) const;
+
+  const THttpPartContext &context_;
+  std::unique_ptr<THttpCli> Client_;
+  TPartFile file_;         // open while a request runs
+  bool running_ = false;   // a request of ours is under way
+  bool accepting_ = false; // body bytes of the current response go to the file
+  bool detached_ = false;
+  bool stopped_ = false;          // we ended the transfer ourselves
+  bool responseAccepted_ = false; // a 200 or 206 of this request was taken as the part's data
+  int64_t announcedTotal_ = -1;   // size of the whole file as this response gave it; -1 none
+  // Each StartGet is followed by exactly one OnRequestDone; those of requests ended before the
+  // current one started arrive first and are passed over.
+  uint64_t requestsStarted_ = 0;
+  uint64_t requestsEnded_ = 0;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+} // namespace velmora

@@ -1,0 +1,13 @@
+#include "engine/PartDownloaderFactory.h"
+
+namespace velmora {
+
+std::unique_ptr<TPartDownloader> TPartDownloaderFactory::CreatePartDownloader(const std::string &Url,
+                                                                              const std::string &FileName,
+                                                                              int64_t StartB, int64_t EndB) {
+  if (TUrl(Url).Protocol == "http")
+    return std::make_unique<THTTPPartDownloader>(http_, Url, FileName, StartB, EndB);
+  return nullptr;
+}
+
+} // namespace velmora
