@@ -11,7 +11,7 @@ namespace velmora {
 
 namespace {
 
-constexpr uint64_t kMaxCategoryFileBytes = 16 * 1024 * 1024;
+constexpr uint64_t kMaxCategoryFileBytes = uint64_t{16} * 1024 * 1024;
 constexpr std::string_view kLineEnd = "\r\n";
 
 std::string_view WithoutLeadingTabs(std::string_view line) {

@@ -177,7 +177,7 @@ platform::FileResult TLocalDownloadinfo::SaveDatFile() const {
 platform::FileResult TLocalDownloadinfo::DeleteDatFile() const {
   if (TempFileName.empty())
     return platform::FileResult::Success();
-  const platform::FileResult removed = RemoveFile(DatFileName());
+  platform::FileResult removed = RemoveFile(DatFileName());
   if (!removed)
     ReportError("procedure TLocalDownloadinfo.DeleteDatFile", removed.error);
   return removed;

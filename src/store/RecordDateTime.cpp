@@ -112,13 +112,12 @@ std::optional<TDateTime> ReadDate(Reader &reader, TDateOrder order, int &year, i
     values[i] = *value;
   }
   // A four-digit first number is a year; a number above 12 cannot be a month.
+  // A two-digit first number under a year-first locale is read day first.
   if (digits[0] > 2)
     order = TDateOrder::doYearMonthDay;
-  else if (values[0] > 12)
-    order = TDateOrder::doDayMonthYear;
   else if (values[1] > 12)
     order = TDateOrder::doMonthDayYear;
-  else if (order == TDateOrder::doYearMonthDay)
+  else if (values[0] > 12 || order == TDateOrder::doYearMonthDay)
     order = TDateOrder::doDayMonthYear;
   switch (order) {
   case TDateOrder::doYearMonthDay:
@@ -198,8 +197,8 @@ std::string FormatRecordDateTime(TDateTime moment) {
   CivilFromDays(days + kEpochDays, year, month, day);
   const int clock = static_cast<int>(seconds);
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, clock / 3600,
-                clock / 60 % 60, clock % 60);
+  (void)std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, clock / 3600,
+                      clock / 60 % 60, clock % 60);
   return text;
 }
 

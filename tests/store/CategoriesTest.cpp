@@ -31,6 +31,7 @@ std::vector<std::string> Captions(const TTreeNode &node) {
 
 std::vector<std::string> Names(const std::vector<TCategory *> &categories) {
   std::vector<std::string> names;
+  names.reserve(categories.size());
   for (const TCategory *category : categories)
     names.push_back(category->Name);
   return names;
@@ -136,7 +137,7 @@ TEST(Category, OlderLineFormTakesTheDefaultDialogFlag) {
 class CategoryListTest : public ::testing::Test {
 protected:
   std::string CopyFixture() {
-    const std::string file = dir.file("cat.dat");
+    std::string file = dir.file("cat.dat");
     std::filesystem::copy_file(kFixture, file);
     return file;
   }

@@ -347,7 +347,7 @@ TEST(TempFileName, NeverReusesATakenBaseName) {
     std::string lower = base;
     for (char &c : lower)
       c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    WriteWholeFile(folder + "/" + lower + "x.1", "");
+    WriteWholeFile(std::filesystem::path(folder) / (lower + "x.1"), "");
   }
   EXPECT_EQ(GetTempFileName(folder + "/").substr(0, folder.size() + 1), folder + "/");
 }
