@@ -14,8 +14,9 @@ constexpr size_t kInputBlock = 128 * 1024;
 constexpr size_t kPadding = 8;
 } // namespace
 
-TBitReader::TBitReader(IByteSource &source) : source_(source), buffer_(kInputBlock + 2 * kPadding) {
-  in = buffer_.data();
+TBitReader::TBitReader(IByteSource &source)
+    : source_(source), buffer_(std::make_unique_for_overwrite<uint8_t[]>(kInputBlock + 2 * kPadding)) {
+  in = buffer_.get();
   end = in;
   dataEnd_ = in;
 }
@@ -29,7 +30,7 @@ void TBitReader::Normalize() {
 
 void TBitReader::ReadMore() {
   Normalize();
-  uint8_t *base = buffer_.data();
+  uint8_t *base = buffer_.get();
   size_t kept = static_cast<size_t>(dataEnd_ - in);
   discarded_ += static_cast<uint64_t>(in - base);
   std::memmove(base, in, kept);

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace velmora {
 
@@ -70,16 +70,16 @@ public:
 
 private:
   uint64_t ConsumedBits() const {
-    return (discarded_ + static_cast<uint64_t>(in - buffer_.data())) * 8 - bitCount;
+    return (discarded_ + static_cast<uint64_t>(in - buffer_.get())) * 8 - bitCount;
   }
-  uint64_t DataBits() const { return (discarded_ + static_cast<uint64_t>(dataEnd_ - buffer_.data())) * 8; }
+  uint64_t DataBits() const { return (discarded_ + static_cast<uint64_t>(dataEnd_ - buffer_.get())) * 8; }
   void Normalize();
   void ReadMore();
 
   IByteSource &source_;
-  std::vector<uint8_t> buffer_;
-  const uint8_t *dataEnd_ = nullptr; // end of the real data in the buffer
-  uint64_t discarded_ = 0;           // bytes of the stream moved out in front of the buffer
+  std::unique_ptr<uint8_t[]> buffer_; // not zeroed: only bytes read into it are used
+  const uint8_t *dataEnd_ = nullptr;  // end of the real data in the buffer
+  uint64_t discarded_ = 0;            // bytes of the stream moved out in front of the buffer
   bool sourceDone_ = false;
 };
 

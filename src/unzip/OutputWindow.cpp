@@ -9,10 +9,11 @@
 namespace velmora {
 
 TOutputWindow::TOutputWindow(IByteSink &sink, uint64_t declaredSize)
-    : sink_(sink), declaredSize_(declaredSize), buffer_(kHistory + kBlock + kSlack) {
-  pos = buffer_.data();
+    : sink_(sink), declaredSize_(declaredSize),
+      buffer_(std::make_unique_for_overwrite<uint8_t[]>(kHistory + kBlock + kSlack)) {
+  pos = buffer_.get();
   unflushed_ = pos;
-  fastLimit = buffer_.data() + kHistory + kBlock;
+  fastLimit = buffer_.get() + kHistory + kBlock;
 }
 
 void TOutputWindow::Flush() {
@@ -24,7 +25,7 @@ void TOutputWindow::Flush() {
     sink_.Write(unflushed_, size);
     flushedTotal_ += size;
   }
-  uint8_t *base = buffer_.data();
+  uint8_t *base = buffer_.get();
   size_t held = static_cast<size_t>(pos - base);
   if (held > kHistory) {
     std::memmove(base, pos - kHistory, kHistory);
@@ -55,7 +56,7 @@ void TOutputWindow::CopyMatch(uint32_t distance, uint32_t length, bool zerosBefo
       PutByte(0);
     length -= zeros;
   }
-  if (length > 0 && distance > static_cast<size_t>(pos - buffer_.data()))
+  if (length > 0 && distance > static_cast<size_t>(pos - buffer_.get()))
     throw EUnzipError(uzrCrcMismatch);
   while (length > 0) {
     // Never more than fits before the next flush, so the source stays inside the buffer.

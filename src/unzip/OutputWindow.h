@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace velmora {
 
@@ -29,7 +29,7 @@ public:
   uint8_t *pos = nullptr;
   uint8_t *fastLimit = nullptr;
   // The oldest byte a back reference may reach: the buffer starts with the retained history.
-  const uint8_t *HistoryStart() const { return buffer_.data(); }
+  const uint8_t *HistoryStart() const { return buffer_.get(); }
 
   // Hands the gathered bytes to the sink and keeps the history; call when pos >= fastLimit.
   void Flush();
@@ -51,7 +51,7 @@ public:
 private:
   IByteSink &sink_;
   uint64_t declaredSize_;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_; // not zeroed: only written bytes are ever read
   uint8_t *unflushed_ = nullptr;
   uint64_t flushedTotal_ = 0;
   uint32_t crc_ = 0;
