@@ -16,7 +16,6 @@ inline constexpr int32_t ConnectionAborted = 10053;
 inline constexpr int32_t ConnectionReset = 10054;
 inline constexpr int32_t NotConnected = 10057;
 inline constexpr int32_t ConnectionRefused = 10061;
-inline constexpr int32_t NotInitialised = 10093;
 inline constexpr int32_t HostNotFound = 11001;
 inline constexpr int32_t TryAgain = 11002;
 inline constexpr int32_t NoRecovery = 11003;
