@@ -197,6 +197,20 @@ TEST_F(HttpScriptedTest, RequestTextAndRangeAcrossARedirect) {
   EXPECT_EQ(recorder.body, "12345");
 }
 
+TEST_F(HttpScriptedTest, AWrongRangeStartIsReportedForTheCallerToRefuse) {
+  ScriptedServer server(
+      {{ReadRequest(),
+        Send(Header("HTTP/1.0 206 Partial\r\nContent-Range: bytes 0-4/5\r\nContent-Length: 5") + "01234"),
+        Stall()}});
+  client->ContentRangeBegin = 1000;
+  int64_t startSeenAtHeaderEnd = -2;
+  client->OnHeaderEnd = [&](THttpCli &c) { startSeenAtHeaderEnd = c.ReplyContentRange().Begin; };
+  Get(server.port());
+  ASSERT_TRUE(WaitDone());
+  EXPECT_EQ(startSeenAtHeaderEnd, 0);
+  EXPECT_EQ(client->StatusCode(), 206);
+}
+
 TEST_F(HttpScriptedTest, NoStateLeaksIntoTheNextRequest) {
   ScriptedServer server({{ReadRequest(),
                           Send(Header("HTTP/1.0 206 Partial\r\nContent-Range: bytes "
