@@ -86,14 +86,18 @@ TCategory *TCategoryList::GetByFileName(std::string_view fileName) const {
   return found == categories_.end() ? nullptr : found->get();
 }
 
-std::string TCategoryList::NameProblem(std::string_view name, const TCategory *except) const {
+std::string TCategoryList::NameProblem(std::string_view name, const TCategory *except,
+                                       const TTranslate &translate) const {
+  const auto text = [&translate](std::string_view english) {
+    return translate ? translate(english) : std::string(english);
+  };
   if (name.empty())
-    return "Please type a category name.";
+    return text("Please type a category name.");
   if (HoldsControlCharacter(name))
-    return "A category name cannot hold tabs, line breaks or other control characters.";
+    return text("A category name cannot hold tabs, line breaks or other control characters.");
   const TCategory *existing = GetByName(name);
   if (existing != nullptr && existing != except)
-    return "A category named " + std::string(name) + " already exists.";
+    return text("A category named") + " " + std::string(name) + " " + text("already exists.");
   return {};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileContents.h"
+#include "shell/Constants.h"
 #include "store/Category.h"
 #include "store/TreeNode.h"
 
@@ -30,12 +31,14 @@ public:
   // The first category, in list order, that claims the file name's extension.
   TCategory *GetByFileName(std::string_view fileName) const;
 
-  // Why name cannot be given to a category (other than except): an English text for the
-  // translator, empty when the name is fine.
-  std::string NameProblem(std::string_view name, const TCategory *except = nullptr) const;
+  // Why name cannot be given to a category (other than except), in the translator's language;
+  // empty when the name is fine.
+  std::string NameProblem(std::string_view name, const TCategory *except = nullptr,
+                          const TTranslate &translate = nullptr) const;
 
   // Adds the category to the list and a node for it at its sorted place under parent (the
-  // "Categories" node when none), then saves when asked. Refuses a name NameProblem objects to.
+  // "Categories" node when none), then saves when asked. Refuses, in English, a name NameProblem
+  // objects to; a dialog asks NameProblem first to show the reason in the user's language.
   platform::FileResult Add(std::unique_ptr<TCategory> category, bool save, TTreeNode *parent = nullptr);
   // Removes the category with its node and every sub-category below that node. Records that
   // referred to any of them lose their category and are saved, so none points at a freed one.

@@ -289,6 +289,11 @@ TEST_F(CategoryListTest, AddRefusesNamesThatAreTakenOrUnwritable) {
   }
   EXPECT_EQ(list.Count(), 2u);
   EXPECT_EQ(list.NameProblem("images", list.GetByName("Images")), "");
+  const auto german = [](std::string_view english) {
+    return english == "A category named" ? std::string("Eine Kategorie namens")
+                                         : "<" + std::string(english) + ">";
+  };
+  EXPECT_EQ(list.NameProblem("disc", nullptr, german), "Eine Kategorie namens disc <already exists.>");
 }
 
 TEST_F(CategoryListTest, SaveRefusesACategoryThatCannotBeReadBack) {
