@@ -1,4 +1,5 @@
 #include "unzip/Unzip.h"
+#include "unzip/ZipTypes.h"
 
 #include "ZipTestSupport.h"
 #include "support/TempDir.h"
@@ -117,6 +118,33 @@ TEST_F(ToolArchives, ExtractWhatIndependentArchiversWrite) {
   };
   for (const TToolCase &c : cases)
     ExpectExtractsExactly(c);
+}
+
+// Real encrypted and bzip2 entries: the entries before them are extracted, the walk stops there.
+TEST_F(ToolArchives, RefusesEncryptedAndBzip2Entries) {
+  struct TCase {
+    const char *what;
+    std::string command;
+    int32_t failure;
+  };
+  const TCase cases[] = {
+      {"zip -P", "zip -q \"$A\" a && zip -q -P secret \"$A\" docs/readme.txt", uzrEncrypted},
+      {"7z bzip2", "zip -q \"$A\" a && 7z a -tzip -mm=BZip2 \"$A\" repeated.bin", uzrUnsupportedMethod},
+  };
+  for (const TCase &c : cases) {
+    std::string archive = scratch.file(std::string(c.what) + ".zip");
+    ASSERT_EQ(RunCommand("cd " + ShellQuote(source.path().string()) + " && A=" + ShellQuote(archive) +
+                         " && { " + c.command + "; } >/dev/null 2>&1"),
+              0)
+        << c.what;
+    TempDir target;
+    TExtractReport report = ExtractArchive(archive, target.path().string());
+    EXPECT_EQ(report.Result, 1) << c.what;
+    ASSERT_EQ(report.Failures.size(), 1u) << c.what;
+    EXPECT_EQ(report.Failures[0].Code, c.failure) << c.what;
+    EXPECT_EQ(FilesBelow(target.path()), (std::vector<std::pair<std::string, std::string>>{{"a", "a"}}))
+        << c.what;
+  }
 }
 
 // Info-ZIP's zip keeps the exact modification time and the permission bits; both come back.

@@ -122,6 +122,21 @@ TEST(UnzipApi, ExtractEntryWritesOneEntryByItsHeaderOffset) {
   EXPECT_EQ(ExtractEntry(dir.file("missing.zip"), dir.file("x"), 0), uzrReadError);
 }
 
+// Names without the UTF-8 flag that are not valid UTF-8 are DOS code page 437.
+TEST(UnzipApi, ReadsOldNamesAsCodePage437) {
+  TempDir dir;
+  WriteWholeFile(dir.path() / "dos.zip",
+                 BuildArchive({StoredEntry("M\x84RCHEN.TXT", "dos"), StoredEntry("gr\xC3\xBC\xC3\x9F"
+                                                                                 "e.txt",
+                                                                                 "utf8")}));
+  EXPECT_EQ(ExtractAllEntries(dir.file("dos.zip"), dir.file("out"), "*.*"), 2);
+  EXPECT_EQ(ReadWholeFile(dir.path() / "out" / "M\xC3\xA4RCHEN.TXT"), "dos");
+  EXPECT_EQ(ReadWholeFile(dir.path() / "out" /
+                          "gr\xC3\xBC\xC3\x9F"
+                          "e.txt"),
+            "utf8");
+}
+
 TEST(UnzipApi, EntriesKeepTheirDosDate) {
   TempDir dir;
   TCraftedEntry entry = StoredEntry("dated.txt", "dated");
