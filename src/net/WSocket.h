@@ -100,7 +100,9 @@ public:
   int64_t Receive(void *buffer, int64_t size);
   TSockName GetSockName();
   void Shutdown(int how);
+  // Orderly release; bytes still in the send queue are dropped, so wait for OnDataSent first.
   void Close();
+  // Hard stop: drops the queue, cancels a lookup and resets the connection.
   void Abort();
 
   TNotify OnDnsLookupDone;
