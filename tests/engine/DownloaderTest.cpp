@@ -1,0 +1,258 @@
+#include "engine/Downloader.h"
+
+#include "engine/FakePartDownloader.h"
+#include "engine/HttpPartDownloader.h"
+#include "engine/HttpPartFixture.h"
+#include "engine/PartDownloaderFactory.h"
+#include "engine/PartLayout.h"
+#include "engine/SiteCredentials.h"
+#include "platform/SettingsDatabase.h"
+#include "platform/Tick.h"
+#include "support/LoopRunner.h"
+#include "support/PeerServers.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+using testing::NginxPeer;
+using testing::RemoteBytes;
+using testing::RunUntil;
+using testing::TempDir;
+
+// The parts of a finished download, joined in byte order as the joining will do.
+std::string JoinedParts(const std::string &tempFileName, int64_t fileSize) {
+  std::string joined;
+  while (static_cast<int64_t>(joined.size()) < fileSize) {
+    const std::string part =
+        testing::ReadWholeFile(PartFileName(tempFileName, static_cast<int64_t>(joined.size())));
+    if (part.empty())
+      break;
+    joined += part;
+  }
+  return joined;
+}
+
+// A downloader over real HTTP part downloaders, for one record in a partial-downloads folder of its own.
+class DownloaderPeerTest : public ::testing::Test {
+protected:
+  ~DownloaderPeerTest() override {
+    downloader.reset();
+    loop.runOnce(0);
+    EXPECT_EQ(loop.registeredCount(), 0u);
+  }
+
+  void Serve(const std::string &name, int64_t size) {
+    testing::WriteWholeFile(nginx.filesFolder() / name, RemoteBytes(0, size));
+  }
+
+  TLocalDownloadinfo &NewRecord(const std::string &url) {
+    record = std::make_unique<TLocalDownloadinfo>(TUrl(url), dir.file("REC"), records);
+    record->LocalFileName = dir.file("final.bin");
+    return *record;
+  }
+
+  TDownloader &Start(bool startNow = true) {
+    downloader = std::make_unique<TDownloader>(context, *record, 4, false, startNow);
+    downloader->OnAllPartsDone = [this](TDownloader &) { events.push_back("all-parts-done"); };
+    downloader->OnDownloadError = [this](TDownloader &d) { events.push_back("error " + d.ErrorText); };
+    downloader->OnPause = [this](TDownloader &) { events.push_back("pause"); };
+    downloader->OnFileSizeRequestDone = [this](TDownloader &) { events.push_back("size"); };
+    downloader->StartDownload();
+    return *downloader;
+  }
+
+  bool RunUntilEvent(const std::string &event, uint32_t deadlineMs = 20000) {
+    return RunUntil(
+        loop, [&] { return std::find(events.begin(), events.end(), event) != events.end(); }, deadlineMs);
+  }
+
+  NginxPeer nginx;
+  TempDir dir;
+  platform::EventLoop loop;
+  std::unique_ptr<platform::SettingsDatabase> database = platform::SettingsDatabase::OpenInMemory();
+  TSettingsStore settings{*database};
+  TUrlCredentials credentials;
+  TConstants words;
+  THttpPartContext http{loop, settings, [](const std::string &) { return std::optional<std::string>(); },
+                        credentials, words};
+  TPartDownloaderFactory factory{http};
+  TDownloaderContext context{loop, settings, words, factory, {}};
+  TRecordContext records{words, nullptr, nullptr, [this] { return dir.path().string(); }};
+  std::unique_ptr<TLocalDownloadinfo> record;
+  std::unique_ptr<TDownloader> downloader;
+  std::vector<std::string> events;
+};
+
+TEST_F(DownloaderPeerTest, SplitsIntoPartsAndCompletesByteExact) {
+  // Throttled, so that the first part cannot swallow its neighbours before they connect.
+  constexpr int64_t kSize = 400 * 1024 + 17;
+  Serve("big.bin", kSize);
+  NewRecord(nginx.url("/slow/big.bin"));
+  Start();
+  ASSERT_TRUE(RunUntilEvent("all-parts-done")) << ::testing::PrintToString(events);
+  EXPECT_EQ(record->FileSize, kSize);
+  EXPECT_EQ(record->NumOfParts, downloader->Slots.NumberOfSlots());
+  EXPECT_EQ(downloader->Slots.NumberOfSlots(), 4);
+  EXPECT_EQ(downloader->ResumeSupported, rsYes);
+  EXPECT_EQ(record->StatusImage, kStatusCodeDone);
+  EXPECT_TRUE(downloader->AllPartsDone());
+  EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
+  EXPECT_EQ(downloader->TransferCount(), kSize);
+}
+
+TEST_F(DownloaderPeerTest, WithoutRangesTheFirstPartFetchesEverything) {
+  constexpr int64_t kSize = 700 * 1024;
+  Serve("whole.bin", kSize);
+  NewRecord(nginx.url("/norange/whole.bin"));
+  Start();
+  ASSERT_TRUE(RunUntilEvent("all-parts-done")) << ::testing::PrintToString(events);
+  EXPECT_EQ(downloader->ResumeSupported, rsNo);
+  EXPECT_EQ(downloader->Slots.NumberOfSlots(), 1);
+  EXPECT_EQ(testing::ReadWholeFile(PartFileName(record->TempFileName, 0)), RemoteBytes(0, kSize));
+}
+
+TEST_F(DownloaderPeerTest, AFailedSizeRequestEndsTheDownloadWithItsText) {
+  NewRecord(nginx.url("/files/missing.bin"));
+  Start();
+  ASSERT_TRUE(RunUntilEvent("error File not found")) << ::testing::PrintToString(events);
+  EXPECT_EQ(record->Status, "File not found");
+  EXPECT_EQ(record->StatusImage, kStatusCodeError);
+}
+
+TEST_F(DownloaderPeerTest, AQueuedDownloadPausesOnceSizeAndResumeAreKnown) {
+  constexpr int64_t kSize = 600 * 1024;
+  Serve("queued.bin", kSize);
+  NewRecord(nginx.url("/slow/queued.bin"));
+  Start(false);
+  ASSERT_TRUE(RunUntilEvent("pause")) << ::testing::PrintToString(events);
+  EXPECT_EQ(record->FileSize, kSize);
+  EXPECT_EQ(record->NumOfParts, -1) << "a queued download is not split";
+}
+
+TEST_F(DownloaderPeerTest, AnInterruptedDownloadResumesFromItsPartFiles) {
+  constexpr int64_t kSize = 2 * 1024 * 1024;
+  Serve("resume.bin", kSize);
+  NewRecord(nginx.url("/files/resume.bin"));
+  // Part files of an earlier run: the first holds some bytes, the second is complete, the third empty.
+  record->FileSize = kSize;
+  record->NumOfParts = 3;
+  const int64_t second = 700000, third = 1400000;
+  testing::WriteWholeFile(PartFileName(record->TempFileName, 0), RemoteBytes(0, 1234));
+  testing::WriteWholeFile(PartFileName(record->TempFileName, second), RemoteBytes(second, third - second));
+  testing::WriteWholeFile(PartFileName(record->TempFileName, third), "");
+  Start();
+  ASSERT_TRUE(RunUntilEvent("all-parts-done")) << ::testing::PrintToString(events);
+  ASSERT_EQ(downloader->Slots.NumberOfSlots(), 3);
+  EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
+}
+
+TEST_F(DownloaderPeerTest, PartsOnADeadMirrorMoveToOneThatAnswers) {
+  constexpr int64_t kSize = 400 * 1024;
+  Serve("mirrored.bin", kSize);
+  NewRecord(nginx.url("/slow/mirrored.bin"));
+  Start();
+  // A mirror that refuses connections and pings fastest, so the split puts parts on it first.
+  TFileMirror *dead =
+      downloader->MirrorList.Add(std::make_unique<TFileMirror>("http://127.0.0.1:1/slow/mirrored.bin"));
+  dead->PingTime = 1;
+  ASSERT_TRUE(RunUntilEvent("all-parts-done")) << ::testing::PrintToString(events);
+  EXPECT_EQ(dead->ErrorState, fmeCouldntConnect);
+  EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
+}
+
+// A downloader over part downloaders the test drives by hand.
+class DownloaderFakeTest : public ::testing::Test, public IPartDownloaderFactory {
+protected:
+  std::unique_ptr<TPartDownloader> CreatePartDownloader(const std::string &url, const std::string &fileName,
+                                                        int64_t startB, int64_t endB) override {
+    auto part = std::make_unique<testing::FakePartDownloader>(url, fileName, startB, endB, words, nullptr);
+    parts.push_back(part.get());
+    return part;
+  }
+
+  TDownloader &Make(const std::vector<int32_t> &pingTimes) {
+    record = std::make_unique<TLocalDownloadinfo>(TUrl("http://origin/f.bin"), dir.file("REC"), records);
+    downloader = std::make_unique<TDownloader>(context, *record, 4, false, true);
+    downloader->MirrorList.Get(0)->PingTime = pingTimes.front();
+    for (std::size_t i = 1; i < pingTimes.size(); ++i)
+      downloader->MirrorList.Add(std::make_unique<TFileMirror>("http://m" + std::to_string(i) + "/f.bin"))
+          ->PingTime = pingTimes[i];
+    return *downloader;
+  }
+
+  TempDir dir;
+  platform::EventLoop loop;
+  std::unique_ptr<platform::SettingsDatabase> database = platform::SettingsDatabase::OpenInMemory();
+  TSettingsStore settings{*database};
+  TConstants words;
+  TDownloaderContext context{loop, settings, words, *this, {}};
+  TRecordContext records{words, nullptr, nullptr, [this] { return dir.path().string(); }};
+  std::unique_ptr<TLocalDownloadinfo> record;
+  std::unique_ptr<TDownloader> downloader;
+  std::vector<testing::FakePartDownloader *> parts;
+};
+
+TEST_F(DownloaderFakeTest, ChooseMirrorTakesTheFirstThatIsNotWorseThanTheNext) {
+  struct Case {
+    std::vector<int32_t> pings;
+    int32_t slotsOnFirst;
+    int32_t expected;
+  };
+  const std::vector<Case> cases = {
+      {{50, 80, 90}, 0, 0},  {{50, 80, 90}, 2, 1}, // 150 > 80, 80 <= 90
+      {{50, 40, 200}, 0, 1},                       // 50 > 40, 40 <= 200
+      {{50, 60, 10}, 0, 0},                        // a walk, not a search for the fastest
+      {{9999, 9999}, 1, 1},                        // unmeasured: the slot counts decide
+  };
+  for (const Case &c : cases) {
+    TDownloader &d = Make(c.pings);
+    d.Slots.GetSlot(0)->SetMirror(c.slotsOnFirst > 0 ? d.MirrorList.Get(0) : nullptr);
+    for (int32_t i = 1; i < c.slotsOnFirst; ++i)
+      d.Slots.NewSlot().SetMirror(d.MirrorList.Get(0));
+    EXPECT_EQ(d.MirrorList.IndexOf(d.ChooseMirror()), c.expected) << ::testing::PrintToString(c.pings);
+  }
+}
+
+TEST_F(DownloaderFakeTest, FailedMirrorsAreNeverChosen) {
+  TDownloader &d = Make({10, 20});
+  d.MirrorList.Get(0)->ErrorState = fmeFileNotFound;
+  d.MirrorList.Get(1)->ErrorState = fmeCouldntConnect;
+  EXPECT_EQ(d.ChooseMirror(), nullptr);
+}
+
+TEST_F(DownloaderFakeTest, SilentPartsTimeOutLaterWhenTheyAreAlone) {
+  TDownloader &d = Make({10});
+  ASSERT_EQ(parts.size(), 1u);
+  const uint32_t started = parts[0]->LastActivityTick;
+  d.CheckSlotsForTimeOut(started + 30000);
+  EXPECT_EQ(parts[0]->State, pdsConnecting) << "30000 ms is not yet over the limit of a single slot";
+  d.CheckSlotsForTimeOut(started + 30001);
+  EXPECT_EQ(parts[0]->State, pdsError);
+  EXPECT_EQ(parts[0]->ErrorText, "Timeout");
+
+  // With several slots a connecting part has the mirror limit, across the wrap of the tick counter.
+  TDownloader &three = Make({10});
+  three.Slots.NewSlot();
+  three.Slots.NewSlot();
+  parts.back()->LastActivityTick = 0xFFFFF000u;
+  three.CheckSlotsForTimeOut(0xFFFFF000u + 10001u);
+  EXPECT_EQ(parts.back()->State, pdsError);
+}
+
+TEST_F(DownloaderFakeTest, TimeLeftIsUnknownWithoutAFileSize) {
+  TDownloader &d = Make({10});
+  EXPECT_EQ(d.TimeLeft(), "N/A");
+  EXPECT_EQ(d.TransferRate(), "N/A");
+}
+
+} // namespace
+} // namespace velmora
