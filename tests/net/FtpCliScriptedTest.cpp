@@ -1,6 +1,6 @@
 #include "net/FtpCli.h"
-#include "net/FtpScriptedServer.h"
 #include "net/SocketErrors.h"
+#include "support/FtpScriptedServer.h"
 #include "support/LoopRunner.h"
 #include "support/TempDir.h"
 
@@ -15,11 +15,6 @@ namespace velmora {
 namespace {
 
 using namespace velmora::testing;
-
-FtpScript operator+(FtpScript first, const FtpScript &second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
 
 // A port on 127.0.0.1 where nothing listens.
 uint16_t ClosedPort() {

@@ -1,4 +1,4 @@
-#include "net/FtpScriptedServer.h"
+#include "support/FtpScriptedServer.h"
 
 #include "platform/Tick.h"
 
@@ -60,6 +60,11 @@ void CloseFd(int &fd) {
 }
 
 } // namespace
+
+FtpScript operator+(FtpScript first, const FtpScript &second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
 
 FtpScript Logon() {
   return {Reply("220 scripted\r\n"), Command(), Reply("331 pass\r\n"), Command(), Reply("230 in\r\n")};

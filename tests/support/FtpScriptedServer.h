@@ -50,6 +50,9 @@ inline FtpStep StallControl() { return {FtpStep::Stall, {}, 0}; }
 
 using FtpScript = std::vector<FtpStep>;
 
+// The steps of first, then those of second.
+FtpScript operator+(FtpScript first, const FtpScript &second);
+
 // The usual greeting and a logon with user and password, as script steps.
 FtpScript Logon();
 
