@@ -173,7 +173,7 @@ TEST_P(PartJoinTest, FullDiskFailsTheJoinAndKeepsEveryPart) {
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
   const TCombineOutcome outcome = join(600000);
   ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previousHandler);
+  (void)std::signal(SIGXFSZ, previousHandler);
   EXPECT_FALSE(outcome.Combined);
   EXPECT_EQ(outcome.Message, "Couldn't write " + local + ": File too large");
   expectPartsKept(parts);

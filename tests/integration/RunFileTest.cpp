@@ -28,7 +28,7 @@ protected:
   void TearDown() override { ::setenv("PATH", savedPath_.c_str(), 1); }
 
   std::string addRecorder(const std::string &name) {
-    const std::string program = programs_.file(name);
+    std::string program = programs_.file(name);
     WriteWholeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + output() + ".part'\nmv '" + output() +
                                 ".part' '" + output() + "'\n");
     EXPECT_EQ(::chmod(program.c_str(), 0755), 0);
@@ -42,7 +42,7 @@ protected:
     while (MonotonicMilliseconds() < deadline) {
       std::string recorded = ReadWholeFile(output());
       if (!recorded.empty()) {
-        std::remove(output().c_str());
+        (void)std::remove(output().c_str());
         return recorded;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

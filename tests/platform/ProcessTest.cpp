@@ -22,7 +22,7 @@ using velmora::testing::WriteWholeFile;
 namespace {
 
 std::string WriteScript(const TempDir &dir, const std::string &body) {
-  const std::string path = dir.file("script.sh");
+  std::string path = dir.file("script.sh");
   WriteWholeFile(path, "#!/bin/sh\n" + body);
   EXPECT_EQ(::chmod(path.c_str(), 0755), 0);
   return path;
@@ -32,7 +32,7 @@ std::string WriteScript(const TempDir &dir, const std::string &body) {
 std::string WaitForOutput(const std::string &path) {
   const uint64_t deadline = MonotonicMilliseconds() + 10000;
   while (MonotonicMilliseconds() < deadline) {
-    const std::string contents = ReadWholeFile(path);
+    std::string contents = ReadWholeFile(path);
     if (contents.ends_with("end\n"))
       return contents;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -95,7 +95,7 @@ TEST(Process, ChildHasItsOwnSessionNullInputDefaultSignalsAndNoLeakedDescriptor)
                                                   "  echo end; } > '" +
                                                   out + "'\n");
   const auto started = StartProgram({script});
-  std::signal(SIGPIPE, previousPipe);
+  (void)std::signal(SIGPIPE, previousPipe);
   ::close(leaked);
   ASSERT_TRUE(started) << started.error;
   std::istringstream lines(WaitForOutput(out));
