@@ -74,6 +74,16 @@ void TDownloader::LookUpLocalMirrors(TPartDownloadSlot &first) {
       PingSystem->AddMirror(*mirror);
 }
 
+void TDownloader::AddMirror(const std::string &url) {
+  GuardedVoid("procedure TDownloader.AddMirror(Url : string)", [&] {
+    if (MirrorList.GetMirror(url) != nullptr)
+      return;
+    TFileMirror *mirror = MirrorList.Add(std::make_unique<TFileMirror>(url));
+    if (PingSystem)
+      PingSystem->AddMirror(*mirror);
+  });
+}
+
 void TDownloader::SetRecordStatus(const std::string &status, TStatusCode image) {
   Info.SetStatus(status);
   Info.StatusImage = image;

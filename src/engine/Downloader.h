@@ -57,6 +57,8 @@ public:
   void RestartDownload();
   // Ends parts that gave no sign of life for too long; CurrentTick is GetTickCount's.
   void CheckSlotsForTimeOut(uint32_t CurrentTick);
+  // Adds another server holding the same file (and pings it); the parts may then use it.
+  void AddMirror(const std::string &url);
   // Stops the update timer (the download system does so before joining).
   void StopUpdates() { UpdateTimer.stop(); }
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// The command line of velmora-get.
+struct TGetOptions {
+  std::string Url;
+  std::string OutputFile;           // -o: save as
+  std::string Folder;               // -d: folder to save into; the current folder when empty
+  std::optional<int32_t> Parts;     // -n: parts; the SplitParts setting when not given
+  std::vector<std::string> Mirrors; // -m, repeatable
+  std::string Proxy;                // --proxy
+  std::optional<std::string> User, Password;
+  std::string ExtractFolder; // --extract: unpack a zip archive there after the download
+  bool Quiet = false;
+  bool Statistics = false; // --stats: write the server statistics pages and print their paths
+  bool Help = false;
+};
+
+struct TGetOptionsResult {
+  TGetOptions Options;
+  std::string Error; // empty when the command line was understood
+};
+
+TGetOptionsResult ParseGetOptions(const std::vector<std::string> &arguments);
+
+extern const char *const kGetUsage;
+
+} // namespace velmora
