@@ -14,6 +14,22 @@ std::string PartFileNameFor(const std::string &fileName, int64_t startByte) {
 
 } // namespace
 
+uint32_t TimeOutLimit(TPartDownloaderState State, bool OnlyPart, uint32_t TimeOutTime,
+                      uint32_t MirrorTimeOutTime) {
+  switch (State) {
+  case pdsConnecting:
+    return OnlyPart ? TimeOutTime : MirrorTimeOutTime;
+  case pdsConnected:
+  case pdsFileSizeKnown:
+  case pdsResumeKnown:
+  case pdsDownloading:
+  case pdsRangeComplete:
+    return TimeOutTime;
+  default:
+    return 0;
+  }
+}
+
 TPartDownloader::TPartDownloader(std::string_view Url_, const std::string &FileName, int64_t StartB,
                                  int64_t EndB, const TConstants &Words_)
     : StartByte(StartB), EndByte(EndB), PartFileName(PartFileNameFor(FileName, StartB)),

@@ -92,6 +92,15 @@ protected:
   const TConstants &Words;
 };
 
+// How long a part in State may stay silent (no connect, header line or data since its
+// LastActivityTick) before the downloader's time-out check ends it; 0 means no limit. A part still
+// connecting gets TimeOutTime when it is the download's only part, else MirrorTimeOutTime, so a
+// slow mirror is left quickly; every other state that waits for the server counts like
+// downloading, so a server that goes quiet after connecting or after its header is not waited for
+// forever. Parts that wait for the user (credentials) or have ended have no limit.
+uint32_t TimeOutLimit(TPartDownloaderState State, bool OnlyPart, uint32_t TimeOutTime,
+                      uint32_t MirrorTimeOutTime);
+
 // Makes the part downloader that speaks the protocol of a mirror.
 class IPartDownloaderFactory {
 public:

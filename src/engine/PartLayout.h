@@ -32,7 +32,9 @@ struct TFreshLayoutInput {
 // Cuts the file into NumParts ranges, the first one continuing what the first slot already holds.
 // Empty when the file is not to be split (unknown size, or not larger than the smallest split
 // size): then the first slot fetches the whole file alone. Never makes a part of 0 bytes nor two
-// parts with the same start: there are never more parts than bytes left to fetch.
+// parts with the same start: there are never more parts than bytes left to fetch. The first plan
+// entry is the first slot's new range; when no size request is running (a record that was laid
+// out before but has no part files left), the downloader starts that slot as well.
 std::vector<TPartPlan> FreshLayout(const TFreshLayoutInput &input);
 
 // A part file found on disk.

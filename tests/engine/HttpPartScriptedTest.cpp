@@ -1,4 +1,5 @@
 #include "engine/HttpPartFixture.h"
+#include "engine/PartDownloaderFactory.h"
 #include "engine/PartFile.h"
 #include "net/ScriptedServer.h"
 #include "platform/Tick.h"
@@ -492,7 +493,7 @@ TEST_F(HttpPartFixture, CredentialsComeFromTheSiteAndTheAddress) {
       << server.requests()[0];
 }
 
-TEST(HttpPartDownloader, PartFileNameGetsTheStartWhenItHasNoExtension) {
+TEST(HttpPartDownloader, CreatedByProtocolWithItsFileName) {
   platform::EventLoop loop;
   auto database = platform::SettingsDatabase::OpenInMemory();
   TSettingsStore settings(*database);
@@ -510,6 +511,11 @@ TEST(HttpPartDownloader, PartFileNameGetsTheStartWhenItHasNoExtension) {
                         {"AB12", "AB12.5000"}};
   for (const Case &c : cases)
     EXPECT_EQ(THTTPPartDownloader(context, "http://h/f", c.fileName, 5000, 0).PartFileName, c.expected);
+  TPartDownloaderFactory factory(context);
+  const auto made = factory.CreatePartDownloader("http://h:80/f", "AB12", 0, 0);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->Protocol(), "http");
+  EXPECT_EQ(factory.CreatePartDownloader("gopher://h/f", "AB12", 0, 0), nullptr);
   THTTPPartDownloader fresh(context, "http://h/f", "AB12", 5000, 0);
   EXPECT_EQ(fresh.ResumeText, "Unknown");
   EXPECT_EQ(fresh.ResumeSupported, rsUnknown);

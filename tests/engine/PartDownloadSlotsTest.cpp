@@ -311,3 +311,29 @@ TEST_F(SlotTest, Collection) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(PartDownloader, TimeOutLimitByState) {
+  struct Case {
+    TPartDownloaderState state;
+    bool onlyPart;
+    uint32_t expected;
+  };
+  const Case cases[] = {{pdsConnecting, true, 30000},
+                        {pdsConnecting, false, 10000},
+                        {pdsConnected, false, 30000},
+                        {pdsResumeKnown, false, 30000},
+                        {pdsFileSizeKnown, false, 30000},
+                        {pdsDownloading, false, 30000},
+                        {pdsRangeComplete, false, 30000},
+                        {pdsAuthRequired, false, 0},
+                        {pdsDone, true, 0},
+                        {pdsError, true, 0},
+                        {pdsPaused, true, 0},
+                        {pdsIdle, true, 0}};
+  for (const Case &c : cases)
+    EXPECT_EQ(TimeOutLimit(c.state, c.onlyPart, 30000, 10000), c.expected) << c.state;
+}
+
+} // namespace
