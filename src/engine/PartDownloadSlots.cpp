@@ -69,6 +69,9 @@ void TPartDownloadSlot::Start(TFileMirror *Mirror_) {
       PartDownloader_->EndByte = EndByte;
     }
     TPartDownloader &part = *PartDownloader_;
+    // What the part downloader learns of the file is checked against what the download knows.
+    if (FileSize > 0)
+      part.RemoteSize = FileSize;
     part.AuthTried = AuthTried;
     part.State = pdsConnecting;
     Attach(part);

@@ -71,7 +71,10 @@ public:
   TFileMirror *Mirror = nullptr; // not owned
   std::string PartFileName;
   std::string Status;
-  int64_t FileSize = 0; // RemoteSize reported by the part downloader
+  // The remote file's size: reported by the part downloader, or set by the downloader for a slot
+  // of a file whose size it knows. When known, every part downloader the slot starts checks the
+  // server's answer against it ("Filesize mismatch" for a mirror with another file).
+  int64_t FileSize = 0;
   TSlotChangeEvent OnChange;
   int64_t TransferCountCache = 0; // byte count while there is no part downloader
   std::string Realm;

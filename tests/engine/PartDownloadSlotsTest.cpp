@@ -147,6 +147,17 @@ TEST_F(SlotTest, FileSizeGivesTheFirstSlotItsEnd) {
   }
 }
 
+TEST_F(SlotTest, KnownFileSizeIsWhatEveryPartIsCheckedAgainst) {
+  TPartDownloadSlot &slot = NewSlot(5000, 9999);
+  slot.FileSize = 10000;
+  slot.Start(&mirror);
+  EXPECT_EQ(factory.last->RemoteSize, 10000);
+  TPartDownloadSlot &unknown = NewSlot(0, 0);
+  unknown.FileSize = -1;
+  unknown.Start(&mirror);
+  EXPECT_EQ(factory.last->RemoteSize, 0) << "no length known: the part learns it";
+}
+
 TEST_F(SlotTest, RealmOfAnAuthenticationDemand) {
   TPartDownloadSlot &slot = NewSlot(0, 0);
   slot.Start(&mirror);
