@@ -1,0 +1,139 @@
+#include "support/PeerServers.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace velmora {
+namespace {
+
+using testing::NginxPeer;
+using testing::ReadWholeFile;
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (char &byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    byte = static_cast<char>(state);
+  }
+  return bytes;
+}
+
+// velmora-get as a child process with a home folder of the test's own.
+class VelmoraGetTest : public ::testing::Test {
+protected:
+  pid_t Spawn(const std::vector<std::string> &arguments) {
+    std::vector<std::string> words{VELMORA_GET_PROGRAM, "-q", "-d", out.path().string()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (std::string &word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment{"VELMORA_HOME=" + home.path().string(), "PATH=/usr/bin:/bin"};
+    std::vector<char *> envp;
+    for (std::string &entry : environment)
+      envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+    return pid;
+  }
+
+  // The exit status, or -signal when a signal ended it; gives up (and kills it) after the deadline.
+  static int Wait(pid_t pid, std::chrono::milliseconds deadline = std::chrono::seconds(60)) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1000;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+
+  int Run(const std::vector<std::string> &arguments) { return Wait(Spawn(arguments)); }
+
+  NginxPeer nginx;
+  TempDir home, out;
+};
+
+TEST_F(VelmoraGetTest, KilledAtAnyPointItResumesToAByteExactFile) {
+  const std::string content = RandomBytes(2 * 1024 * 1024 + 11, 1);
+  WriteWholeFile(nginx.filesFolder() / "kill.bin", content);
+  const std::string url = nginx.url("/slow/kill.bin");
+  // The throttled server makes each run end somewhere else: before the split, mid-parts, later.
+  for (const int milliseconds : {30, 400, 900, 1500}) {
+    const pid_t pid = Spawn({"-n", "8", url});
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    kill(pid, SIGKILL);
+    EXPECT_EQ(Wait(pid), -SIGKILL);
+  }
+  ASSERT_EQ(Run({"-n", "8", url}), 0);
+  EXPECT_TRUE(ReadWholeFile(out.path() / "kill.bin") == content);
+}
+
+TEST_F(VelmoraGetTest, CtrlCPausesAndTheSameCommandFinishes) {
+  const std::string content = RandomBytes(1024 * 1024, 2);
+  WriteWholeFile(nginx.filesFolder() / "pause.bin", content);
+  const std::string url = nginx.url("/slow/pause.bin");
+  const pid_t pid = Spawn({url});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(pid, SIGINT);
+  EXPECT_EQ(Wait(pid), 130);
+  EXPECT_FALSE(std::filesystem::exists(out.path() / "pause.bin"));
+  ASSERT_EQ(Run({url}), 0);
+  EXPECT_TRUE(ReadWholeFile(out.path() / "pause.bin") == content);
+}
+
+TEST_F(VelmoraGetTest, EightPartsFromTwoMirrorsAreByteExact) {
+  NginxPeer mirror;
+  const std::string content = RandomBytes(1536 * 1024, 3);
+  WriteWholeFile(nginx.filesFolder() / "two.bin", content);
+  WriteWholeFile(mirror.filesFolder() / "two.bin", content);
+  ASSERT_EQ(Run({"-n", "8", "-m", mirror.url("/slow/two.bin"), nginx.url("/slow/two.bin")}), 0);
+  EXPECT_TRUE(ReadWholeFile(out.path() / "two.bin") == content);
+}
+
+TEST_F(VelmoraGetTest, AServerRefusingRangesGivesAOnePartDownload) {
+  const std::string content = RandomBytes(900 * 1024, 4);
+  WriteWholeFile(nginx.filesFolder() / "whole.bin", content);
+  ASSERT_EQ(Run({"-n", "8", nginx.url("/norange/whole.bin")}), 0);
+  EXPECT_TRUE(ReadWholeFile(out.path() / "whole.bin") == content);
+}
+
+TEST_F(VelmoraGetTest, FailuresEndWithTheirStatusAndANonZeroExit) {
+  struct Case {
+    std::string url;
+    int exit;
+  };
+  const std::vector<Case> cases = {
+      {nginx.url("/files/missing.bin"), 1},
+      {"http://127.0.0.1:1/refused.bin", 1},
+      {"gopher://127.0.0.1/x", 2},
+      {"http:///nohost", 2},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(Run({c.url}), c.exit) << c.url;
+}
+
+} // namespace
+} // namespace velmora
