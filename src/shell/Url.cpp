@@ -67,12 +67,15 @@ std::string PercentEncodeUnsafe(std::string_view text) {
   return encoded;
 }
 
-std::string WithSlashes(std::string dir) {
+std::string WithSlashes(const std::string &dir) {
+  std::string slashed;
+  slashed.reserve(dir.size() + 2);
   if (dir.empty() || dir.front() != '/')
-    dir.insert(dir.begin(), '/');
-  if (dir.back() != '/')
-    dir += '/';
-  return dir;
+    slashed += '/';
+  slashed += dir;
+  if (slashed.back() != '/')
+    slashed += '/';
+  return slashed;
 }
 
 bool IsSchemeCharacter(char c) {
@@ -115,7 +118,7 @@ std::string RemoveDotSegments(std::string_view target) {
     resolved += segment;
   }
   if (resolved.empty())
-    resolved = "/";
+    resolved.push_back('/');
   resolved += target.substr(pathEnd);
   return resolved;
 }
@@ -239,7 +242,7 @@ void TUrl::MarkUnknown() {
   Port = 0;
 }
 
-void TUrl::NormaliseDir() { Dir = WithSlashes(std::move(Dir)); }
+void TUrl::NormaliseDir() { Dir = WithSlashes(Dir); }
 
 std::string TUrl::HostForAddress() const {
   return Host.find(':') == std::string::npos ? Host : "[" + Host + "]";
