@@ -134,6 +134,38 @@ TEST_F(HttpPartNginxTest, CredentialsAfterADemand) {
   }
 }
 
+// A resumed part through a real proxy that demands its own credentials: the settings name it and
+// the range passes through; wrong proxy credentials end in the proxy's refusal.
+TEST_F(HttpPartNginxTest, ResumedThroughAProxy) {
+  std::unique_ptr<SquidPeer> squid;
+  ASSERT_NO_THROW(squid = std::make_unique<SquidPeer>());
+  struct Case {
+    std::string password;
+    std::string transcript;
+  };
+  const Case cases[] = {{SquidPeer::kPassword, "connected, resume-known yes, downloading, done"},
+                        {"wrong", "connected, error Proxy Authentication Required"}};
+  for (const Case &c : cases) {
+    transcript.clear();
+    ends = 0;
+    settings.WriteBool("Options", "UseHTTPProxy", true);
+    settings.WriteString("Options", "HTTPProxyAddress", "127.0.0.1");
+    settings.WriteString("Options", "HTTPProxyPort", std::to_string(squid->authPort()));
+    settings.WriteString("Options", "HTTPProxyUser", SquidPeer::kUser);
+    settings.WriteString("Options", "HTTPProxyPass", c.password);
+    Make(nginx->url("/files/data.bin"), 100000, 0);
+    WriteWholeFile(part->PartFileName, RemoteBytes(100000, 777));
+    part->RemoteSize = kSize;
+    part->Get();
+    ASSERT_TRUE(RunToEnd(1, 30000)) << Transcript();
+    EXPECT_EQ(Transcript(), c.transcript);
+    const bool done = transcript.back() == "done";
+    EXPECT_TRUE(ReadWholeFile(part->PartFileName) == RemoteBytes(100000, done ? kSize - 100000 : 777));
+    part.reset();
+    loop.runOnce(0);
+  }
+}
+
 // The file shrinks on the server while it is being sent: the server ends the connection before
 // the length it announced, and the part keeps what it got for a later resume.
 TEST_F(HttpPartNginxTest, TransferCutShortByTheServer) {
