@@ -1,0 +1,146 @@
+#include "management/Downloads.h"
+
+#include "shell/ReportError.h"
+#include "store/Category.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kOptions = "Options";
+
+} // namespace
+
+void TDownloadSystem::OnAllPartsDone(TDownloader &Downloader) {
+  GuardedVoid("procedure TDownloadSystem.OnAllPartsDone(Downloader : TDownloader)", [&] {
+    TLocalDownloadinfo &record = Downloader.Info;
+    Downloader.StopUpdates();
+    TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
+    if (entry != nullptr)
+      CloseDownloadForm(*entry);
+    if (!record.LocalFileName.empty() && entry != nullptr && !entry->Joining) {
+      SetStatus(record, context_.Words.CombiningFiles, kStatusCodeDone);
+      StartJoining(*entry);
+    }
+    SaveRecord(record, "procedure TDownloadSystem.OnAllPartsDone(Downloader : TDownloader)");
+    context_.Ui.UpdateRow(record);
+    DownloadNextInQueue();
+  });
+}
+
+void TDownloadSystem::StartJoining(TDownloadForms &entry) {
+  TDownloader *downloader = entry.Downloader.get();
+  TLocalDownloadinfo &record = downloader->Info;
+  TCombineParts::THandlers handlers;
+  handlers.OnStatus = [this, &record](const std::string &status) {
+    if (record.Status == status)
+      return;
+    record.SetStatus(status);
+    context_.Ui.UpdateRow(record);
+  };
+  handlers.OnMessage = [this](const std::string &message) { context_.Ui.ShowMessage(message); };
+  handlers.OnFilesCombined = [this, downloader](const TCombineOutcome &outcome) {
+    OnFilesCombined(*downloader, outcome);
+  };
+  handlers.Translate = context_.Records.Translate;
+  entry.Joining = std::make_unique<TCombineParts>(
+      context_.Loop, context_.Settings,
+      TCombineParts::TRecord{record.LocalFileName, record.TempFileName, record.FileSize},
+      std::move(handlers));
+}
+
+void TDownloadSystem::OnFilesCombined(TDownloader &Downloader, const TCombineOutcome &outcome) {
+  GuardedVoid("procedure TDownloadSystem.OnFilesCombined(Downloader : TDownloader)", [&] {
+    TLocalDownloadinfo &record = Downloader.Info;
+    TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
+    if (entry != nullptr)
+      context_.Loop.releaseLater(std::move(entry->Joining));
+    RemoveFromActive(Downloader);
+    if (!outcome.Combined) {
+      // The part files are all still there: the record stays unfinished and can be joined again.
+      Downloader.ErrorText = outcome.Message;
+      SetStatus(record, outcome.Message, kStatusCodeError);
+      SaveRecord(record, "procedure TDownloadSystem.OnFilesCombined(Downloader : TDownloader)");
+      context_.Ui.UpdateRow(record);
+      if (entry != nullptr)
+        ReleaseIfUnused(*entry);
+    } else {
+      CompleteDownload(Downloader);
+    }
+    if (ActiveDownloaders_.empty())
+      OnAllDownloadsComplete();
+  });
+}
+
+void TDownloadSystem::CompleteDownload(TDownloader &Downloader) {
+  TLocalDownloadinfo &record = Downloader.Info;
+  if (record.FileSize == -1) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(record.LocalFileName, error);
+    if (!error)
+      record.FileSize = static_cast<int64_t>(size);
+  }
+  SetStatus(record, context_.Words.Done, kStatusCodeDone);
+  context_.Ui.UpdateRow(record);
+  if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader)) {
+    if (!entry->CompleteForm) {
+      entry->CompleteForm = context_.Ui.CreateCompleteWindow(Downloader);
+      const bool show = record.Category != nullptr
+                            ? record.Category->ShowCompleteDialog
+                            : context_.Settings.ReadBool(kOptions, "ShowCompletedDialog", true);
+      if (show && entry->CompleteForm)
+        entry->CompleteForm->Show();
+    }
+    ReleaseIfUnused(*entry);
+  }
+  if (context_.Settings.ReadBool(kOptions, "RemoveSuccessfulDownloadFromList", false))
+    RemoveFromStringGrid(Downloader);
+  else
+    SaveRecord(record, "procedure TDownloadSystem.OnFilesCombined(Downloader : TDownloader)");
+}
+
+void TDownloadSystem::OnAllDownloadsComplete() {
+  GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
+    const TSettingsStore &settings = context_.Settings;
+    const bool hangUp = context_.DialUp != nullptr &&
+                        settings.ReadBool(kOptions, "ConnectUsingDialUp", false) &&
+                        settings.ReadBool(kOptions, "DisconnectAfterDownload", false);
+    if (!hangUp) {
+      FinishFinalActions();
+      return;
+    }
+    context_.DialUp->Disconnect([this, alive = std::weak_ptr<bool>(alive_)] {
+      if (!alive.expired())
+        FinishFinalActions();
+    });
+  });
+}
+
+void TDownloadSystem::FinishFinalActions() {
+  GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
+    const auto done = [this] {
+      if (OnFinalActionsDone)
+        OnFinalActionsDone();
+    };
+    // A download that started while the line was being hung up must not be cut off.
+    if (!ActiveDownloaders_.empty()) {
+      done();
+      return;
+    }
+    if (ShutdownAfterDownloading && context_.Shutdown != nullptr) {
+      context_.Shutdown->WinExit([done, alive = std::weak_ptr<bool>(alive_)](bool) {
+        if (!alive.expired())
+          done();
+      });
+      return;
+    }
+    if (context_.Settings.ReadBool(kOptions, "AutoCloseAfterDownloads", false))
+      context_.Ui.ExitProgram();
+    done();
+  });
+}
+
+} // namespace velmora

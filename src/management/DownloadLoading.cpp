@@ -1,0 +1,94 @@
+#include "management/Downloads.h"
+
+#include "management/FileNames.h"
+#include "shell/ReportError.h"
+#include "store/Categories.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kOptions = "Options";
+
+bool Exists(const std::string &path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+} // namespace
+
+void TDownloadSystem::UpdateGridInfo() {
+  GuardedVoid("procedure TDownloadSystem.UpdateGridInfo", [&] {
+    const TConstants &words = context_.Words;
+    const bool removeUnexisting = context_.Settings.ReadBool(kOptions, "RemoveUnexistingFilesFromList", true);
+    std::vector<std::unique_ptr<TLocalDownloadinfo>> loaded;
+    for (const std::string &datFile : GetDatFileNames()) {
+      const std::string tempFileName = datFile.substr(0, datFile.size() - 4);
+      const bool known = std::any_of(records_.begin(), records_.end(), [&](const auto &record) {
+        return record->TempFileName == tempFileName;
+      });
+      if (known)
+        continue;
+      auto record =
+          std::make_unique<TLocalDownloadinfo>(TUrl("", words.Unknown), tempFileName, context_.Records);
+      if (record->Damaged()) {
+        // Kept with its files, so nothing the user may still want is lost; the row says why.
+        ReportError("procedure TDownloadSystem.UpdateGridInfo", record->LoadError);
+        SetStatus(*record, record->LoadError, kStatusCodeError);
+        loaded.push_back(std::move(record));
+        continue;
+      }
+      const bool drop = record->LocalFileName.empty() ||
+                        (removeUnexisting && record->IsDone() && !Exists(record->LocalFileName)) ||
+                        (record->Status == words.Downloading && !Exists(tempFileName + ".0"));
+      if (drop) {
+        record->DeleteDatFile();
+        continue;
+      }
+      if (record->Status == words.Downloading || record->Status == words.Queued) {
+        SetStatus(*record, words.Paused, kStatusCodePaused);
+        SaveRecord(*record, "procedure TDownloadSystem.UpdateGridInfo");
+      }
+      loaded.push_back(std::move(record));
+    }
+    // The list (and so the queue) keeps the order in which the downloads were added.
+    std::stable_sort(loaded.begin(), loaded.end(),
+                     [](const auto &a, const auto &b) { return a->Created < b->Created; });
+    for (auto &record : loaded)
+      records_.push_back(std::move(record));
+  });
+}
+
+void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record) {
+  const TSettingsStore &settings = context_.Settings;
+  const std::string name = FileNameFromUrl(record.Url);
+  // Downloads still waiting for their Save As choice count too.
+  TLDIList others;
+  for (const auto *records : {&records_, &unlisted_})
+    for (const auto &other : *records)
+      if (other.get() != &record)
+        others.Add(other.get());
+  const TFileInUse inUse = [&others](const std::string &fileName) { return others.FileInUse(fileName); };
+  if (settings.ReadBool(kOptions, "DateFolders", false)) {
+    const std::string folder =
+        WithTrailingSlash(DefaultDownloadDirectory()) + GetDateFolderName(settings, context_.Today()) + "/";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+      ReportError("procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)",
+                  folder + ": " + error.message());
+    record.LocalFileName = GetUniqueFileName(folder + name, inUse);
+  }
+  const TCategoryList *categories = context_.Records.Categories;
+  record.Category = categories != nullptr ? categories->GetByFileName(name) : nullptr;
+  if (record.Category != nullptr && record.Category->AutoSave && !record.Category->SaveFolder.empty())
+    record.LocalFileName = GetUniqueFileName(WithTrailingSlash(record.Category->SaveFolder) + name, inUse);
+  if (record.LocalFileName.empty() && !settings.ReadBool(kOptions, "ShowSaveDialog", true))
+    record.LocalFileName = GetUniqueFileName(WithTrailingSlash(DefaultDownloadDirectory()) + name, inUse);
+}
+
+} // namespace velmora

@@ -1,0 +1,336 @@
+#include "management/Downloads.h"
+
+#include "platform/Tick.h"
+#include "shell/ReportError.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kOptions = "Options";
+constexpr uint32_t kTimeOutCheckInterval = 1000;
+
+template <class Records> auto FindRecord(Records &records, const TLocalDownloadinfo *record) {
+  return std::find_if(records.begin(), records.end(),
+                      [record](const auto &owned) { return owned.get() == record; });
+}
+
+} // namespace
+
+TDownloadSystem::TDownloadSystem(TDownloadSystemContext context)
+    : context_(std::move(context)), TimeOutTimer(context_.Loop) {
+  TimeOutTimer.start(kTimeOutCheckInterval, true, [this] { CheckDownloadsForTimeOut(); });
+}
+
+TDownloadSystem::~TDownloadSystem() {
+  alive_.reset();
+  TimeOutTimer.stop();
+  retryTimers_.clear();
+  ActiveDownloaders_.clear();
+  // Windows, joins and downloaders go before the records they refer to.
+  DownloadFormsList.Clear();
+  retired_.clear();
+  unlisted_.clear();
+  records_.clear();
+}
+
+std::string TDownloadSystem::Translate(std::string_view english) const {
+  return context_.Records.Translate ? context_.Records.Translate(english) : std::string(english);
+}
+
+int32_t TDownloadSystem::MaxSimultaneousDownloads() const {
+  // Fewer than one place would leave every download queued for ever.
+  return std::max(1, context_.Settings.ReadInteger(kOptions, "MaxSimultaneousDownloads", 3));
+}
+
+std::string TDownloadSystem::DefaultDownloadDirectory() const {
+  return context_.Settings.ReadString(kOptions, "DefaultDownloadDirectory",
+                                      context_.DefaultDownloadDirectory);
+}
+
+void TDownloadSystem::SaveRecord(const TLocalDownloadinfo &record, std::string_view operation) const {
+  const platform::FileResult saved = record.SaveDatFile();
+  if (!saved)
+    ReportError(operation, saved.error);
+}
+
+void TDownloadSystem::SetStatus(TLocalDownloadinfo &record, const std::string &status, TStatusCode code) {
+  record.SetStatus(status);
+  record.StatusImage = code;
+}
+
+TLDIList TDownloadSystem::AllRecords() const {
+  TLDIList list;
+  for (const auto &record : records_)
+    list.Add(record.get());
+  return list;
+}
+
+bool TDownloadSystem::Listed(const TLocalDownloadinfo &record) const {
+  return FindRecord(records_, &record) != records_.end();
+}
+
+void TDownloadSystem::ListRecord(TLocalDownloadinfo &record) {
+  const auto unlisted = FindRecord(unlisted_, &record);
+  if (unlisted == unlisted_.end())
+    return;
+  records_.push_back(std::move(*unlisted));
+  unlisted_.erase(unlisted);
+}
+
+void TDownloadSystem::DisposeRecord(TLocalDownloadinfo &record) {
+  FreeRetryTimer(record);
+  std::unique_ptr<TLocalDownloadinfo> owned;
+  for (auto *records : {&records_, &unlisted_}) {
+    const auto found = FindRecord(*records, &record);
+    if (found != records->end()) {
+      owned = std::move(*found);
+      records->erase(found);
+    }
+  }
+  if (!owned)
+    return;
+  context_.Ui.UpdateRow(record);
+  if (DownloadFormsList.RefersTo(&record))
+    retired_.push_back(std::move(owned));
+}
+
+TDownloader *TDownloadSystem::AssociatedDownloader(const TLocalDownloadinfo *record) const {
+  for (TDownloader *downloader : ActiveDownloaders_)
+    if (&downloader->Info == record)
+      return downloader;
+  return nullptr;
+}
+
+bool TDownloadSystem::IsActive(const TDownloader &Downloader) const {
+  return std::find(ActiveDownloaders_.begin(), ActiveDownloaders_.end(), &Downloader) !=
+         ActiveDownloaders_.end();
+}
+
+bool TDownloadSystem::IsJoining(const TDownloader &Downloader) const {
+  const TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
+  return entry != nullptr && entry->Joining != nullptr;
+}
+
+void TDownloadSystem::RemoveFromActive(const TDownloader &Downloader) {
+  const auto found = std::find(ActiveDownloaders_.begin(), ActiveDownloaders_.end(), &Downloader);
+  if (found != ActiveDownloaders_.end())
+    ActiveDownloaders_.erase(found);
+}
+
+int32_t TDownloadSystem::NumberOfDownloading() const {
+  return static_cast<int32_t>(std::count_if(ActiveDownloaders_.begin(), ActiveDownloaders_.end(),
+                                            [this](const TDownloader *d) { return !IsJoining(*d); }));
+}
+
+void TDownloadSystem::AllowFree(TDownloadForms &entry) {
+  entry.Released = true;
+  if (entry.Downloader)
+    RemoveFromActive(*entry.Downloader);
+  ScheduleRelease();
+}
+
+void TDownloadSystem::ReleaseIfUnused(TDownloadForms &entry) {
+  if (entry.WindowOpen() || entry.Joining || (entry.Downloader && IsActive(*entry.Downloader)))
+    return;
+  AllowFree(entry);
+}
+
+void TDownloadSystem::ScheduleRelease() {
+  if (releasePosted_)
+    return;
+  releasePosted_ = true;
+  context_.Loop.post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (!alive.expired())
+      ReleaseEntries();
+  });
+}
+
+void TDownloadSystem::ReleaseEntries() {
+  GuardedVoid("procedure TDownloadSystem.OnReleaseTimer(Sender : TObject)", [&] {
+    releasePosted_ = false;
+    DownloadFormsList.TakeReleased().clear();
+    std::erase_if(retired_, [this](const auto &record) { return !DownloadFormsList.RefersTo(record.get()); });
+  });
+}
+
+void TDownloadSystem::FreeRetryTimer(TLocalDownloadinfo &record) {
+  record.RetryTimer = nullptr;
+  // Safe inside the timer's own callback.
+  retryTimers_.erase(&record);
+}
+
+TLocalDownloadinfo &TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadinfo> record) {
+  TLocalDownloadinfo &added = *record;
+  unlisted_.push_back(std::move(record));
+  AddDownload(added);
+  return added;
+}
+
+void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
+  GuardedVoid("procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)", [&] {
+    if (record.Damaged()) {
+      ReportError("procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)", record.LoadError);
+      return;
+    }
+    // A second downloader would write into the same part files.
+    if (AssociatedDownloader(&record) != nullptr)
+      return;
+    if (record.TempFileName.empty())
+      record.TempFileName = GetTempFileName(context_.Records.PartialDownloadsFolder());
+    SaveRecord(record, "procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)");
+
+    const TSettingsStore &settings = context_.Settings;
+    const bool startNow = NumberOfDownloading() < MaxSimultaneousDownloads();
+    auto entry = std::make_unique<TDownloadForms>();
+    entry->Downloader = std::make_unique<TDownloader>(
+        context_.Downloaders, record, std::max(1, settings.ReadInteger(kOptions, "SplitParts", 4)),
+        settings.ReadBool(kOptions, "TryLocalMirrorlist", true), startNow);
+    TDownloader &downloader = *entry->Downloader;
+    ActiveDownloaders_.push_back(&downloader);
+    BindEvents(downloader);
+    TDownloadForms &added = DownloadFormsList.Add(std::move(entry));
+
+    if (record.LocalFileName.empty())
+      DecideLocalFileName(record);
+    if (!record.LocalFileName.empty()) {
+      TryToStartDownload(downloader);
+      return;
+    }
+    added.FileInfoForm = context_.Ui.CreateFileInfoWindow(downloader);
+    if (added.FileInfoForm)
+      added.FileInfoForm->ShowSize(context_.Words.ContactingHost);
+  });
+}
+
+void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
+  GuardedVoid("procedure TDownloadSystem.TryToStartDownload(Downloader : TDownloader)", [&] {
+    TLocalDownloadinfo &record = Downloader.Info;
+    SaveRecord(record, "procedure TDownloadSystem.TryToStartDownload(Downloader : TDownloader)");
+    ListRecord(record);
+    TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
+    if (Downloader.Paused) {
+      // It waited for the Save As choice as a queued download and has stopped after learning the
+      // size; a paused downloader cannot go on, so a fresh one takes over from the part files.
+      RemoveFromActive(Downloader);
+      if (entry != nullptr)
+        AllowFree(*entry);
+      AddDownload(record);
+      return;
+    }
+    if (MaxSimultaneousDownloads() < NumberOfDownloading()) {
+      RemoveFromActive(Downloader);
+      Downloader.OnPause = nullptr;
+      Downloader.Pause();
+      SetStatus(record, context_.Words.Queued, kStatusCodeQueued);
+      SaveRecord(record, "procedure TDownloadSystem.TryToStartDownload(Downloader : TDownloader)");
+      context_.Ui.UpdateRow(record);
+      // The queue holds the record; the next start makes a fresh downloader for it.
+      if (entry != nullptr)
+        ReleaseIfUnused(*entry);
+      return;
+    }
+    Downloader.StartDownload();
+  });
+}
+
+void TDownloadSystem::DownloadNextInQueue() {
+  GuardedVoid("procedure TDownloadSystem.DownloadNextInQueue", [&] {
+    for (TLocalDownloadinfo *record : AllRecords())
+      if (Listed(*record) && record->Status == context_.Words.Queued &&
+          NumberOfDownloading() < MaxSimultaneousDownloads())
+        AddDownload(*record);
+  });
+}
+
+void TDownloadSystem::CheckDownloadsForTimeOut() {
+  GuardedVoid("procedure TDownloadSystem.CheckDownloadsForTimeOut", [&] {
+    const uint32_t tick = context_.Tick ? context_.Tick() : platform::GetTickCount();
+    // A time-out may end a download and change the list; the downloaders themselves stay alive.
+    const std::vector<TDownloader *> active = ActiveDownloaders_;
+    for (TDownloader *downloader : active)
+      if (IsActive(*downloader) && downloader->Info.StatusImage != kStatusCodeError)
+        downloader->CheckSlotsForTimeOut(tick);
+  });
+}
+
+bool TDownloadSystem::FileNameInUse(const std::string &strFileName) const {
+  return Guarded("function TDownloadSystem.FileNameInUse(strFileName : string) : boolean", [&] {
+    return std::any_of(records_.begin(), records_.end(), [&](const auto &record) {
+      return record->LocalFileName == strFileName && !record->IsDone();
+    });
+  });
+}
+
+int64_t TDownloadSystem::BytesDownloaded(const std::string &TempFileName) {
+  return Guarded("function TDownloadSystem.BytesDownloaded(TempFileName : string) : integer", [&] {
+    const std::filesystem::path base(TempFileName);
+    const std::string prefix = base.filename().string() + ".";
+    int64_t total = 0;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(base.parent_path(), error)) {
+      const std::string name = entry.path().filename().string();
+      if (!name.starts_with(prefix) || name.find(".dat") != std::string::npos)
+        continue;
+      std::error_code sizeError;
+      if (entry.is_regular_file(sizeError) && !entry.is_symlink(sizeError))
+        total += static_cast<int64_t>(entry.file_size(sizeError));
+    }
+    return total;
+  });
+}
+
+std::vector<std::string> TDownloadSystem::GetDatFileNames() const {
+  return Guarded("function TDownloadSystem.GetDatFileNames : TStringList", [&] {
+    std::vector<std::string> names;
+    std::error_code error;
+    const std::string folder = context_.Records.PartialDownloadsFolder();
+    for (const auto &entry : std::filesystem::directory_iterator(folder, error)) {
+      std::error_code typeError;
+      if (entry.path().extension() == ".dat" && entry.is_regular_file(typeError))
+        names.push_back(entry.path().string());
+    }
+    // Folder listings have no order of their own.
+    std::sort(names.begin(), names.end());
+    return names;
+  });
+}
+
+void TDownloadSystem::ShowDownloadForm(TDownloader &Downloader) {
+  GuardedVoid("procedure TDownloadSystem.ShowDownloadForm(Downloader : TDownloader)", [&] {
+    TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
+    if (entry == nullptr)
+      return;
+    if (!entry->DownloadForm)
+      entry->DownloadForm = context_.Ui.CreateDownloadWindow(Downloader);
+    if (!entry->DownloadForm)
+      return;
+    entry->DownloadForm->Refresh();
+    entry->DownloadForm->Show();
+  });
+}
+
+void TDownloadSystem::HideDownloadForm(TDownloader &Downloader) {
+  GuardedVoid("procedure TDownloadSystem.HideDownloadForm(Downloader : TDownloader)", [&] {
+    if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader); entry && entry->DownloadForm)
+      entry->DownloadForm->Hide();
+  });
+}
+
+void TDownloadSystem::CloseDownloadForm(TDownloadForms &entry) {
+  if (entry.DownloadForm)
+    entry.DownloadForm->Hide();
+}
+
+void TDownloadSystem::FormClosed(TDownloader &Downloader) {
+  GuardedVoid("procedure TDownloadSystem.FormClosed(Downloader : TDownloader)", [&] {
+    if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader))
+      ReleaseIfUnused(*entry);
+  });
+}
+
+} // namespace velmora
