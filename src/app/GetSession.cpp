@@ -55,8 +55,8 @@ TGetSession::TGetSession(TAppEnvironment &app, const TGetOptions &options)
       credentials_(options.User, options.Password), http_{loop_, *app.Settings,
                                                           ProxyEnvironment(options.Proxy), credentials_,
                                                           app.Words},
-      factory_(http_), pings_(loop_), localMirrors_(app.Paths.mirrorListFile),
-      statistics_(TServerStatsFiles::Of(app.Paths)),
+      ftp_{loop_, *app.Settings, platform::SystemEnvironment(), app.Words}, factory_(http_, ftp_),
+      pings_(loop_), localMirrors_(app.Paths.mirrorListFile), statistics_(TServerStatsFiles::Of(app.Paths)),
       downloaderContext_{
           loop_, *app.Settings,     app.Words, factory_, {&pings_, &localMirrors_, &statistics_},
           {},    DecimalSeparator()},

@@ -68,6 +68,7 @@ private:
   platform::EventLoop loop_;
   TCommandLineCredentials credentials_;
   THttpPartContext http_;
+  TFtpPartContext ftp_;
   TPartDownloaderFactory factory_;
   TPingSystemFactory pings_;
   TLocalMirrorList localMirrors_;

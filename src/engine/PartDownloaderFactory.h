@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/FtpPartDownloader.h"
 #include "engine/HttpPartDownloader.h"
 #include "engine/PartDownloader.h"
 
@@ -12,12 +13,15 @@ namespace velmora {
 class TPartDownloaderFactory : public IPartDownloaderFactory {
 public:
   explicit TPartDownloaderFactory(const THttpPartContext &http) : http_(http) {}
+  TPartDownloaderFactory(const THttpPartContext &http, const TFtpPartContext &ftp)
+      : http_(http), ftp_(&ftp) {}
 
   std::unique_ptr<TPartDownloader> CreatePartDownloader(const std::string &Url, const std::string &FileName,
                                                         int64_t StartB, int64_t EndB) override;
 
 private:
   const THttpPartContext &http_;
+  const TFtpPartContext *ftp_ = nullptr; // none: ftp addresses get no part downloader
 };
 
 } // namespace velmora
