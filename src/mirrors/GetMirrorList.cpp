@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kGetMirrorsOperation = "function GetMirrors(URL: String): TMirrorList";
 // A mirror list is a few hundred lines; anything this large is not one.
-constexpr uint64_t kMaxMirrorListBytes = 16 * 1024 * 1024;
+constexpr uint64_t kMaxMirrorListBytes = uint64_t{16} * 1024 * 1024;
 
 bool isBlank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
 

@@ -64,8 +64,8 @@ void TMirrorPing::Start(const std::shared_ptr<TPingChannel> &channel, const TEch
   }
 }
 
-void TMirrorPing::Execute(std::shared_ptr<TPingChannel> channel, TEchoProbe probe, std::string host,
-                          uint64_t identity) {
+void TMirrorPing::Execute(const std::shared_ptr<TPingChannel> &channel, const TEchoProbe &probe,
+                          const std::string &host, uint64_t identity) {
   const TPingOutcome outcome = Guarded("procedure TMirrorPing.Execute;", [&] { return probe(host); });
   TPingChannel::Report(channel, identity, outcome);
 }

@@ -51,8 +51,9 @@ public:
   uint64_t Identity() const { return identity_; }
 
 private:
-  static void Execute(std::shared_ptr<TPingChannel> channel, TEchoProbe probe, std::string host,
-                      uint64_t identity);
+  // The thread keeps its own copies of the arguments for as long as it runs.
+  static void Execute(const std::shared_ptr<TPingChannel> &channel, const TEchoProbe &probe,
+                      const std::string &host, uint64_t identity);
 
   TFileMirror *mirror_;
   std::string host_;

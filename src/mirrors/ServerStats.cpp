@@ -18,7 +18,7 @@ namespace velmora {
 namespace {
 
 // A statistics file holds at most 200 short lines; anything far larger is not one.
-constexpr uint64_t kMaxStatsFileBytes = 4 * 1024 * 1024;
+constexpr uint64_t kMaxStatsFileBytes = uint64_t{4} * 1024 * 1024;
 constexpr int32_t kNoPing = kUnmeasuredPingTime;
 
 TServer *find(std::vector<TServer> &records, const std::string &name) {

@@ -80,6 +80,7 @@ TMirrorList mirrorsOnHosts(const std::vector<std::string> &hosts) {
 
 std::vector<std::string> numberedHosts(int count) {
   std::vector<std::string> hosts;
+  hosts.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i)
     hosts.push_back("m" + std::to_string(i));
   return hosts;

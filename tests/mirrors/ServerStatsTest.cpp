@@ -45,6 +45,7 @@ protected:
 
 std::vector<std::string> namesOf(const std::vector<TServer> &records) {
   std::vector<std::string> names;
+  names.reserve(records.size());
   for (const TServer &record : records)
     names.push_back(record.Name);
   return names;

@@ -69,6 +69,13 @@ std::string row(const std::string &color, const std::vector<std::string> &cells,
   return line;
 }
 
+std::string header(const std::vector<std::string> &cells) {
+  std::string line = "row #cccccc";
+  for (const std::string &cell : cells)
+    line += " | " + cell;
+  return line;
+}
+
 std::string lines(const std::vector<std::string> &all) {
   std::string joined;
   for (const std::string &line : all)
@@ -80,45 +87,47 @@ const std::string kPageStart = "doctype DOCTYPE html\ncharset utf-8\ntitle Serve
 const std::string kTable = "table width=95% border=0 cellspacing=0 cellpadding=0";
 
 TEST(StatisticsPages, ThePingPageListsBothTablesByAscendingPing) {
-  EXPECT_EQ(parsedPage(velmora::PingStatisticsPage(kServers, kTopDomains, "StatisticsSpeed.html", ".")),
-            kPageStart +
-                lines({
-                    kTable,
-                    "row #cccccc | bold [Server] | bold [Average Ping [ms]] | "
-                    "bold link(StatisticsSpeed.html) [Average Download Speed per Connection [kB/s]]",
-                    row("-", {kHostile, "N/A", "1500"}),
-                    row("#eeeeee", {"fast.example.com", "12", "45.6"}),
-                    row("-", {"tie.example.com", "12", "0"}),
-                    row("#eeeeee", {"slow.example.net", "250", "N/A"}),
-                    "anchor section2",
-                    kTable,
-                    "row #cccccc | bold [Top Domain] | bold [Average Ping [ms]] | "
-                    "bold link(StatisticsSpeed.html#section2) [Average Download Speed per Connection[kB/s]]",
-                    row("-", {".org", "N/A", "1500"}),
-                    row("#eeeeee", {".com", "12", "45"}),
-                    row("-", {".net", "250", "N/A"}),
-                }));
+  EXPECT_EQ(
+      parsedPage(velmora::PingStatisticsPage(kServers, kTopDomains, "StatisticsSpeed.html", ".")),
+      kPageStart +
+          lines({
+              kTable,
+              header({"bold [Server]", "bold [Average Ping [ms]]",
+                      "bold link(StatisticsSpeed.html) [Average Download Speed per Connection [kB/s]]"}),
+              row("-", {kHostile, "N/A", "1500"}),
+              row("#eeeeee", {"fast.example.com", "12", "45.6"}),
+              row("-", {"tie.example.com", "12", "0"}),
+              row("#eeeeee", {"slow.example.net", "250", "N/A"}),
+              "anchor section2",
+              kTable,
+              header(
+                  {"bold [Top Domain]", "bold [Average Ping [ms]]",
+                   "bold link(StatisticsSpeed.html#section2) [Average Download Speed per Connection[kB/s]]"}),
+              row("-", {".org", "N/A", "1500"}),
+              row("#eeeeee", {".com", "12", "45"}),
+              row("-", {".net", "250", "N/A"}),
+          }));
 }
 
 TEST(StatisticsPages, TheSpeedPageListsBothTablesByDescendingSpeed) {
   EXPECT_EQ(parsedPage(velmora::SpeedStatisticsPage(kServers, kTopDomains, "StatisticsPing.html", ",")),
-            kPageStart +
-                lines({
-                    kTable,
-                    "row #cccccc | bold [Server] | bold link(StatisticsPing.html) [Average Ping [ms]] | "
-                    "bold [Average Download Speed [kB/s]]",
-                    row("-", {kHostile, "N/A", "1500"}),
-                    row("#eeeeee", {"fast.example.com", "12", "45,6"}),
-                    row("-", {"tie.example.com", "12", "0"}),
-                    row("#eeeeee", {"slow.example.net", "250", "N/A"}),
-                    "anchor section2",
-                    kTable,
-                    "row #cccccc | bold [Top Domain] | bold link(StatisticsPing.html#section2) "
-                    "[Average Ping [ms]] | bold [Average Download Speed [kB/s]]",
-                    row("-", {".org", "N/A", "1500"}, false),
-                    row("#eeeeee", {".com", "12", "45"}, false),
-                    row("-", {".net", "250", "N/A"}, false),
-                }));
+            kPageStart + lines({
+                             kTable,
+                             header({"bold [Server]", "bold link(StatisticsPing.html) [Average Ping [ms]]",
+                                     "bold [Average Download Speed [kB/s]]"}),
+                             row("-", {kHostile, "N/A", "1500"}),
+                             row("#eeeeee", {"fast.example.com", "12", "45,6"}),
+                             row("-", {"tie.example.com", "12", "0"}),
+                             row("#eeeeee", {"slow.example.net", "250", "N/A"}),
+                             "anchor section2",
+                             kTable,
+                             header({"bold [Top Domain]",
+                                     "bold link(StatisticsPing.html#section2) [Average Ping [ms]]",
+                                     "bold [Average Download Speed [kB/s]]"}),
+                             row("-", {".org", "N/A", "1500"}, false),
+                             row("#eeeeee", {".com", "12", "45"}, false),
+                             row("-", {".net", "250", "N/A"}, false),
+                         }));
 }
 
 TEST(StatisticsPages, EmptyStatisticsStillMakeWellFormedPages) {

@@ -19,7 +19,6 @@ using velmora::TICMP;
 using velmora::TICMPException;
 using velmora::TIcmpResolved;
 using velmora::TPing;
-using velmora::platform::IcmpSocket;
 using velmora::platform::IcmpSocketKind;
 using velmora::testing::EnteredNamespace;
 using velmora::testing::NetworkNamespace;
@@ -118,7 +117,10 @@ private:
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = ipv4(reply.from);
-    ::bind(sender, reinterpret_cast<sockaddr *>(&local), sizeof local);
+    if (::bind(sender, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+      ::close(sender);
+      return;
+    }
     std::vector<uint8_t> echo(8);
     const uint16_t id = static_cast<uint16_t>(identifier + reply.identifierShift);
     const uint16_t seq = static_cast<uint16_t>(sequence + reply.sequenceShift);
