@@ -3,13 +3,6 @@
 namespace velmora::testing {
 namespace {
 
-FakePart *PartOf(FakeServer &server, const std::string &name) {
-  for (FakePart *part : server.parts)
-    if (part->Url.FileName == name)
-      return part;
-  return nullptr;
-}
-
 TEST_F(DownloadSystemTest, AFourthDownloadWaitsInTheQueueUntilAPauseFreesAPlace) {
   for (const char *name : {"a.bin", "b.bin", "c.bin", "d.bin"})
     server.Hold(name);
@@ -49,7 +42,7 @@ TEST_F(DownloadSystemTest, AJoiningDownloadTakesNoPlaceOneWaitingToRetryDoes) {
 
   server.Hold("a.bin", false);
   server.Serve("a.bin", std::string(5000, 'a'));
-  server.Answer(*PartOf(server, "a.bin"));
+  server.Answer(*PartOf("a.bin"));
   EXPECT_EQ(a.Status, words.CombiningFiles);
   EXPECT_EQ(system->NumberOfDownloading(), 2);
   EXPECT_NE(DownloaderOf(c), nullptr) << "the joining download gave its place to the queued one";
@@ -87,7 +80,7 @@ TEST_F(DownloadSystemTest, ASilentPartTimesOutAfterTimeOutTime) {
   server.Hold("a.bin");
   TLocalDownloadinfo &a = Add("a.bin");
   Settle();
-  FakePart *part = PartOf(server, "a.bin");
+  FakePart *part = PartOf("a.bin");
   ASSERT_NE(part, nullptr);
   part->LastActivityTick = 1000;
   tick = 1000 + 5000;

@@ -77,6 +77,17 @@ protected:
     return RunUntil(
         loop, [&] { return record.Status == status; }, deadlineMs);
   }
+  // Runs the retry countdown to its end, as its timer would, one second after the other.
+  void CountDown(TLocalDownloadinfo &record) {
+    for (int i = 0; i < 100 && record.RetryTimer != nullptr; ++i)
+      system->OnRetryTimer(record);
+  }
+  FakePart *PartOf(const std::string &name) const {
+    for (FakePart *part : server.parts)
+      if (part->Url.FileName == name)
+        return part;
+    return nullptr;
+  }
   // Turns the loop until nothing is left to do at once.
   void Settle() {
     for (int i = 0; i < 50; ++i)

@@ -43,7 +43,8 @@ void FakeServer::Answer(FakePart &part) {
     return;
   if (script.failures > 0) {
     --script.failures;
-    part.Fail(fmeCouldntConnect, words_.CouldntConnectToHost);
+    part.Fail(fmeCouldntConnect,
+              script.failureWord.empty() ? words_.CouldntConnectToHost : script.failureWord);
     part.Report(pdsError);
     return;
   }

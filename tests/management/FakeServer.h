@@ -48,7 +48,11 @@ public:
                                                         int64_t startB, int64_t endB) override;
 
   void Serve(const std::string &name, std::string content) { scripts_[name].content = std::move(content); }
-  void Fail(const std::string &name, int times) { scripts_[name].failures = times; }
+  // Each failure ends the request with word (a status word such as "Couldn't connect to host").
+  void Fail(const std::string &name, int times, std::string word = {}) {
+    scripts_[name].failures = times;
+    scripts_[name].failureWord = std::move(word);
+  }
   void Hold(const std::string &name, bool hold = true) { scripts_[name].hold = hold; }
   int Requests(const std::string &name) const;
 
@@ -61,6 +65,7 @@ private:
   struct Script {
     std::string content;
     int failures = 0;
+    std::string failureWord;
     bool hold = false;
     int requests = 0;
   };
