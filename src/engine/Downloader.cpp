@@ -106,9 +106,7 @@ void TDownloader::SaveLayout() {
 void TDownloader::StartDownload() {
   GuardedVoid("procedure TDownloader.StartDownload", [&] {
     if (AllPartsDone() && !Info.LocalFileName.empty()) {
-      Info.StatusImage = kStatusCodeDone;
-      if (OnAllPartsDone)
-        OnAllPartsDone(*this);
+      FinishIfComplete(false);
       return;
     }
     if (MirrorList.GetMirror(Info.Url.Url) == nullptr)
@@ -202,8 +200,14 @@ bool TDownloader::AllPartsDone() const {
 }
 
 void TDownloader::FinishIfComplete(bool unsizedPartDone) {
-  if (Info.LocalFileName.empty() || !velmora::AllPartsDone(Info.TempFileName, Info.FileSize, unsizedPartDone))
+  if (handedToJoin_ || Info.LocalFileName.empty() ||
+      !velmora::AllPartsDone(Info.TempFileName, Info.FileSize, unsizedPartDone))
     return;
+  // Parts that finished in the same moment have every byte on disk but have not reported yet:
+  // they end here, so that nothing touches a part file while the parts are joined.
+  for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i)
+    Slots.GetSlot(i)->ReleasePartDownloader();
+  handedToJoin_ = true;
   Info.StatusImage = kStatusCodeDone;
   if (OnAllPartsDone)
     OnAllPartsDone(*this);
@@ -212,9 +216,7 @@ void TDownloader::FinishIfComplete(bool unsizedPartDone) {
 void TDownloader::CreateParts() {
   GuardedVoid("procedure TDownloader.CreateParts", [&] {
     if (AllPartsDone() && !Info.LocalFileName.empty()) {
-      Info.StatusImage = kStatusCodeDone;
-      if (OnAllPartsDone)
-        OnAllPartsDone(*this);
+      FinishIfComplete(false);
       return;
     }
     if (Info.NumOfParts == -1 || ListPartFiles(Info.TempFileName).empty())
@@ -429,6 +431,8 @@ void TDownloader::SplitAfterSizeRequest() {
 }
 
 void TDownloader::OnSlotDone(TPartDownloadSlot &Slot) {
+  if (handedToJoin_)
+    return;
   if (!Aborted && !Paused && Slot.AverageRate > 0 && Slot.Mirror != nullptr && OnServerStat)
     OnServerStat(Slot.Mirror->Url.Host, Slot.AverageRate);
   Slot.ResizePartFile();

@@ -125,6 +125,7 @@ private:
 
   std::unique_ptr<IPingSystem> PingSystem;
   platform::LoopTimer UpdateTimer;
+  bool handedToJoin_ = false; // OnAllPartsDone was raised: the part files belong to the join now
 };
 
 } // namespace velmora

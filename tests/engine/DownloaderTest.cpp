@@ -109,6 +109,23 @@ TEST_F(DownloaderPeerTest, SplitsIntoPartsAndCompletesByteExact) {
   EXPECT_EQ(downloader->TransferCount(), kSize);
 }
 
+TEST_F(DownloaderPeerTest, PartsFinishingTogetherHandOverToJoiningOnce) {
+  // Resumed parts of equal size on one throttled server end within the same moment.
+  constexpr int64_t kSize = 4 * 131072;
+  Serve("together.bin", kSize);
+  NewRecord(nginx.url("/slow/together.bin"));
+  record->FileSize = kSize;
+  record->NumOfParts = 4;
+  for (int64_t start = 0; start < kSize; start += 131072)
+    testing::WriteWholeFile(PartFileName(record->TempFileName, start), RemoteBytes(start, 65536));
+  Start();
+  ASSERT_TRUE(RunUntilEvent("all-parts-done")) << ::testing::PrintToString(events);
+  RunUntil(
+      loop, [] { return false; }, 500);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "all-parts-done"), 1);
+  EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
+}
+
 TEST_F(DownloaderPeerTest, WithoutRangesTheFirstPartFetchesEverything) {
   constexpr int64_t kSize = 700 * 1024;
   Serve("whole.bin", kSize);
