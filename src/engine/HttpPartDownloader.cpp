@@ -27,7 +27,7 @@ std::string Lower(std::string_view text) {
 
 // The system's HTTP proxy as host:port, from "host:port" or "http=host:port;ftp=host:port".
 std::string SystemHttpProxy(const platform::Environment &environment) {
-  const std::string settings = ReadProxySettings(environment);
+  std::string settings = ReadProxySettings(environment);
   if (settings.find('=') == std::string::npos)
     return settings;
   std::string_view rest(settings);

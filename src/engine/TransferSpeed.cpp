@@ -4,8 +4,9 @@
 #include "store/IndependentGeneralFunctions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <iterator>
 
 namespace velmora {
 
@@ -15,8 +16,8 @@ constexpr std::string_view kNotAvailable = "N/A";
 
 std::string OneDecimal(double value, const std::string &decimalSeparator) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.1f", value);
-  std::string result(text);
+  const auto written = std::to_chars(std::begin(text), std::end(text), value, std::chars_format::fixed, 1);
+  std::string result(std::begin(text), written.ptr);
   if (const auto point = result.find('.'); point != std::string::npos)
     result.replace(point, 1, decimalSeparator);
   return result;

@@ -22,6 +22,7 @@ struct Range {
 
 std::vector<Range> RangesOf(const std::vector<TPartPlan> &plan) {
   std::vector<Range> ranges;
+  ranges.reserve(plan.size());
   for (const TPartPlan &part : plan)
     ranges.push_back({part.StartByte, part.EndByte});
   return ranges;
@@ -231,7 +232,8 @@ TEST_F(PartFilesTest, AllPartsDoneFollowsTheChain) {
     TempDir caseDir;
     const std::string caseStem = caseDir.file("T");
     for (const auto &[extension, size] : c.files)
-      WriteWholeFile(caseStem + "." + extension, std::string(static_cast<std::size_t>(size), 'p'));
+      WriteWholeFile(PartFileName(caseStem, std::stoll(extension)),
+                     std::string(static_cast<std::size_t>(size), 'p'));
     EXPECT_EQ(AllPartsDone(caseStem, c.fileSize, c.unsizedPartDone), c.expected) << c.what;
   }
 }

@@ -58,7 +58,7 @@ TEST(TransferSpeed, WindowHoldsCapacityLessTwo) {
   EXPECT_EQ(meter.speed.SampleCount(), 198u);
   EXPECT_EQ(meter.speed.RateText(), "10.0");
   // The 199th drops the oldest first: the window now spans samples 1..198, where the count jumps.
-  meter.At(198 * 100, 198 * 1024 + 197 * 1024);
+  meter.At(uint64_t{198} * 100, int64_t{198} * 1024 + int64_t{197} * 1024);
   EXPECT_EQ(meter.speed.SampleCount(), 198u);
   EXPECT_EQ(meter.speed.RateText(), "20.0");
 }
