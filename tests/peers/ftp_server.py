@@ -5,6 +5,7 @@ Run with /usr/bin/python3 (Debian's python3-pyftpdlib belongs to it).
 import argparse
 import socket
 import struct
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
@@ -44,6 +45,7 @@ def main():
                 result = super().send(data) if data else 0
                 self.sent += result
                 if self.sent >= limit:
+                    time.sleep(0.3)  # lets the client read what was sent before the reset
                     self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                     self.handle_close()
                 return result
