@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# An 8-part download of a 256 MiB file from vsftpd on 127.0.0.1: velmora-get -n 8 against
+# aria2c -x8 -s8, each run several times in alternation, each run into a fresh folder (and, for
+# velmora-get, a fresh home, so nothing is resumed); prints best and median times and the ratio
+# of our time to aria2c's (goal: at most 1.2). For velmora-get it also gives the time until every
+# part file was complete, before the parts are joined into the final file.
+#   bench/ftp-get-vs-aria2.sh [build dir, default build/bench] [runs, default 5]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/${1:-build/bench}"
+runs=${2:-5}
+if [[ ! -x "$build/src/app/velmora-get" ]]; then
+  "$top/scripts/build.sh" "${1:-build/bench}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
+    -DVELMORA_GUI=OFF >/dev/null
+  cmake --build "$build" --target velmora-get >/dev/null
+fi
+vsftpd=$(command -v vsftpd || echo /usr/sbin/vsftpd)
+work=$(mktemp -d /tmp/velmora-bench-XXXXXX)
+vsftpd_pid=
+cleanup() {
+  if [[ -n "$vsftpd_pid" ]]; then
+    kill "$vsftpd_pid" 2>/dev/null || true
+    wait "$vsftpd_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# vsftpd serves anonymous sessions as the ftp user, which must reach the file.
+chmod 755 "$work"
+mkdir -p "$work/root/pub" "$work/empty"
+chmod 755 "$work/root" "$work/root/pub"
+head -c $((256 * 1024 * 1024)) /dev/urandom >"$work/root/pub/big.bin"
+chmod 644 "$work/root/pub/big.bin"
+sed -e "s|{{PORT}}|$port|" -e "s|{{ROOT}}|$work/root|" -e "s|{{EMPTY}}|$work/empty|" -e "s|{{MAX_PER_IP}}|0|" \
+  -e "s|{{EXTRA}}||" "$top/tests/peers/ftp-vsftpd.conf.in" >"$work/vsftpd.conf"
+"$vsftpd" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
+vsftpd_pid=$!
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break || sleep 0.05
+done
+
+url="ftp://127.0.0.1:$port/pub/big.bin"
+elapsed() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null
+  end=$(date +%s.%N)
+  awk -v s="$start" -v e="$end" 'BEGIN{printf "%.4f\n", e - s}'
+}
+: >"$work/aria2.times"
+: >"$work/ours.times"
+: >"$work/parts.times"
+# Runs velmora-get and prints the seconds until the part files held every byte, and in all.
+ours() {
+  VELMORA_HOME="$work/home" /usr/bin/python3 - "$build/src/app/velmora-get" "$work" "$url" <<'PY'
+import glob, os, subprocess, sys, time
+program, work, url = sys.argv[1:]
+start = time.monotonic()
+child = subprocess.Popen([program, "-q", "-n", "8", "-d", work + "/ours", url])
+parts = None
+while child.poll() is None:
+    if parts is None:
+        held = 0
+        for name in glob.glob(work + "/home/Partial Downloads/*"):
+            if not name.endswith(".dat"):
+                try:
+                    held += os.path.getsize(name)
+                except OSError:
+                    pass
+        if held >= 256 * 1024 * 1024:
+            parts = time.monotonic() - start
+    time.sleep(0.01)
+if child.returncode != 0:
+    sys.exit("velmora-get failed")
+print("%.4f %.4f" % (parts if parts is not None else -1, time.monotonic() - start))
+PY
+}
+# Alternating runs, so page-cache write-back and other load hit both alike.
+for run in $(seq "$runs"); do
+  mkdir -p "$work/aria2"
+  elapsed aria2c -q -x8 -s8 -k1M --file-allocation=none -d "$work/aria2" -o big.bin "$url" >>"$work/aria2.times"
+  cmp -s "$work/aria2/big.bin" "$work/root/pub/big.bin" || { echo "run $run: aria2c's copy differs" >&2; exit 1; }
+  rm -rf "$work/aria2"
+  mkdir -p "$work/ours" "$work/home"
+  read -r parts total < <(ours)
+  echo "$parts" >>"$work/parts.times"
+  echo "$total" >>"$work/ours.times"
+  cmp -s "$work/ours/big.bin" "$work/root/pub/big.bin" || { echo "run $run: our copy differs" >&2; exit 1; }
+  rm -rf "$work/ours" "$work/home"
+done
+summary() { sort -n "$1" | awk '{t[NR]=$1} END{printf "%s %s\n", t[1], t[int((NR+1)/2)]}'; }
+read -r aria2_best aria2_median < <(summary "$work/aria2.times")
+read -r ours_best ours_median < <(summary "$work/ours.times")
+read -r parts_best parts_median < <(summary "$work/parts.times")
+awk -v ab="$aria2_best" -v am="$aria2_median" -v ob="$ours_best" -v om="$ours_median" -v pb="$parts_best" \
+  -v pm="$parts_median" -v n="$runs" 'BEGIN{
+  printf "%d runs each, 256 MiB from vsftpd on 127.0.0.1 in 8 parts into a file\n", n;
+  printf "aria2c -x8 -s8:   best %.3f s (%.0f MiB/s), median %.3f s\n", ab, 256 / ab, am;
+  printf "velmora-get -n 8: best %.3f s (%.0f MiB/s), median %.3f s\n", ob, 256 / ob, om;
+  printf "  of which parts:  best %.3f s (%.0f MiB/s), median %.3f s; the rest joins them\n", pb, 256 / pb, pm;
+  printf "time ratio ours/aria2c: best %.2f, median %.2f (goal <= 1.2); parts alone: best %.2f, median %.2f\n",
+    ob / ab, om / am, pb / ab, pm / am }'
