@@ -149,6 +149,22 @@ TEST_F(FtpPartPeers, PyftpdlibMisbehaviourTable) {
   }
 }
 
+TEST_F(FtpPartPeers, ThroughARealFtpProxy) {
+  VsftpdPeer vsftpd;
+  FtpProxyPeer proxy;
+  Serve(vsftpd.root());
+  settings.WriteBool("Options", "PassiveMode", false); // the proxy convention forces passive mode
+  settings.WriteBool("Options", "UseFTPProxy", true);
+  settings.WriteString("Options", "FTPProxyAddress", "127.0.0.1");
+  settings.WriteString("Options", "FTPProxyPort", std::to_string(proxy.port()));
+  const std::string url = vsftpd.url("/pub/f.bin");
+  EXPECT_EQ(Run(url, 0, 0), "done") << Transcript();
+  ExpectRange(0, 0);
+  EXPECT_EQ(Run(url, 200000, kSize - 1, 5000), "done") << Transcript();
+  ExpectRange(200000, kSize - 1);
+  EXPECT_TRUE(part->Client()->Passive);
+}
+
 TEST_F(FtpPartPeers, KilledDataConnectionsResumeByteExact) {
   PyftpdlibOptions killing;
   killing.killAfter = 100000;

@@ -74,4 +74,19 @@ std::string PyftpdlibPeer::url(const std::string &path, const std::string &host)
   return "ftp://" + credentials + host + ":" + std::to_string(port()) + path;
 }
 
+FtpProxyPeer::FtpProxyPeer() {
+  const uint16_t port = FreeLoopbackPort();
+  WriteWholeFile(dir_.path() / "ftp-proxy.conf",
+                 FillTemplate(ReadPeerFile("ftp-proxy.conf.in"),
+                              {{"PORT", std::to_string(port)}, {"DIR", dir_.path().string()}}));
+  PeerOptions peer;
+  peer.name = "ftp-proxy";
+  // -d: its own daemon, -n: in the foreground, so the process id stays the one to stop.
+  peer.command = {"ftp-proxy", "-d", "-n", "-f", (dir_.path() / "ftp-proxy.conf").string()};
+  peer.folder = dir_.path();
+  peer.port = port;
+  peer.unprivilegedUser = "nobody";
+  peer_ = std::make_unique<Peer>(std::move(peer));
+}
+
 } // namespace velmora::testing

@@ -56,4 +56,16 @@ private:
   std::unique_ptr<Peer> peer_;
 };
 
+// ftp-proxy (proxy-suite) on 127.0.0.1: an FTP relay that takes the real server from the user
+// name ("user@host:port") and reaches it in passive mode.
+class FtpProxyPeer {
+public:
+  FtpProxyPeer();
+  uint16_t port() const { return peer_->port(); }
+
+private:
+  TempDir dir_;
+  std::unique_ptr<Peer> peer_;
+};
+
 } // namespace velmora::testing
