@@ -16,13 +16,6 @@
 
 namespace velmora {
 
-namespace {
-
-constexpr std::string_view kOptions = "Options";
-constexpr uint32_t kProgressInterval = 250;
-constexpr uint32_t kTimeOutCheckInterval = 1000;
-
-// The system's environment, with the command line's proxy in place of the system's.
 platform::Environment ProxyEnvironment(const std::string &proxy) {
   platform::Environment system = platform::SystemEnvironment();
   if (proxy.empty())
@@ -33,6 +26,12 @@ platform::Environment ProxyEnvironment(const std::string &proxy) {
     return system(name);
   };
 }
+
+namespace {
+
+constexpr std::string_view kOptions = "Options";
+constexpr uint32_t kProgressInterval = 250;
+constexpr uint32_t kTimeOutCheckInterval = 1000;
 
 // A file name taken from an address, made safe to create in a folder of ours.
 std::string SafeFileName(std::string name) {

@@ -19,6 +19,9 @@
 
 namespace velmora {
 
+// The system's environment, with the command line's proxy (when given) in place of the system's.
+platform::Environment ProxyEnvironment(const std::string &proxy);
+
 // Exit statuses of velmora-get.
 enum TGetExit : int { geOk = 0, geFailed = 1, geUsage = 2, geInterrupted = 130 };
 

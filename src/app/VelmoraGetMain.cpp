@@ -1,5 +1,6 @@
 #include "app/AppEnvironment.h"
 #include "app/GetOptions.h"
+#include "app/GetQueueSession.h"
 #include "app/GetSession.h"
 #include "mirrors/ServerStats.h"
 
@@ -38,6 +39,10 @@ int main(int argc, char **argv) {
     std::fputs(app->Problems.c_str(), stderr);
   if (parsed.Options.Statistics)
     return WriteStatistics(*app);
+  if (velmora::UsesQueue(parsed.Options)) {
+    velmora::TGetQueueSession queue(*app, parsed.Options);
+    return queue.Run();
+  }
   velmora::TGetSession session(*app, parsed.Options);
   return session.Run();
 }

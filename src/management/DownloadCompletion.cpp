@@ -105,9 +105,10 @@ void TDownloadSystem::CompleteDownload(TDownloader &Downloader) {
 void TDownloadSystem::OnAllDownloadsComplete() {
   GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
     const TSettingsStore &settings = context_.Settings;
-    const bool hangUp = context_.DialUp != nullptr &&
-                        settings.ReadBool(kOptions, "ConnectUsingDialUp", false) &&
-                        settings.ReadBool(kOptions, "DisconnectAfterDownload", false);
+    const bool hangUp =
+        context_.DialUp != nullptr &&
+        (HangUpAfterDownloading || (settings.ReadBool(kOptions, "ConnectUsingDialUp", false) &&
+                                    settings.ReadBool(kOptions, "DisconnectAfterDownload", false)));
     if (!hangUp) {
       FinishFinalActions();
       return;

@@ -44,7 +44,8 @@ std::string TDownloadSystem::Translate(std::string_view english) const {
 
 int32_t TDownloadSystem::MaxSimultaneousDownloads() const {
   // Fewer than one place would leave every download queued for ever.
-  return std::max(1, context_.Settings.ReadInteger(kOptions, "MaxSimultaneousDownloads", 3));
+  return std::max(1, context_.MaxSimultaneousDownloads.value_or(
+                         context_.Settings.ReadInteger(kOptions, "MaxSimultaneousDownloads", 3)));
 }
 
 std::string TDownloadSystem::DefaultDownloadDirectory() const {
@@ -188,7 +189,8 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
     const bool startNow = NumberOfDownloading() < MaxSimultaneousDownloads();
     auto entry = std::make_unique<TDownloadForms>();
     entry->Downloader = std::make_unique<TDownloader>(
-        context_.Downloaders, record, std::max(1, settings.ReadInteger(kOptions, "SplitParts", 4)),
+        context_.Downloaders, record,
+        std::max(1, context_.SplitParts.value_or(settings.ReadInteger(kOptions, "SplitParts", 4))),
         settings.ReadBool(kOptions, "TryLocalMirrorlist", true), startNow);
     TDownloader &downloader = *entry->Downloader;
     ActiveDownloaders_.push_back(&downloader);

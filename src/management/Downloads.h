@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct TDownloadSystemContext {
   ISystemShutdown *Shutdown = nullptr;  // none: the machine is never switched off
   std::function<std::chrono::year_month_day()> Today = LocalToday; // for date folders
   std::function<uint32_t()> Tick = {}; // the tick counter of the time-out check; GetTickCount when empty
+  // Fixed for this run in place of their settings (velmora-get's command line); unset: the setting.
+  std::optional<int32_t> MaxSimultaneousDownloads = std::nullopt;
+  std::optional<int32_t> SplitParts = std::nullopt;
 };
 
 // The owner of every download record and every downloader: it loads the records at start-up, starts
@@ -120,6 +124,8 @@ public:
 
   // The menu's "Shutdown After Downloading": never stored.
   bool ShutdownAfterDownloading = false;
+  // Hang up after the last download whatever the settings say (velmora-get's --hang-up).
+  bool HangUpAfterDownloading = false;
   // Runs when the final actions of OnAllDownloadsComplete are over (a hang-up waited for).
   std::function<void()> OnFinalActionsDone;
 

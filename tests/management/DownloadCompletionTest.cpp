@@ -111,6 +111,13 @@ TEST_F(DownloadSystemTest, TheLastDownloadEndingRunsExactlyTheFinalActionsSwitch
   }
 }
 
+TEST_F(DownloadSystemTest, TheHangUpSwitchOfTheCommandLineHangsUpWhateverTheSettingsSay) {
+  system->HangUpAfterDownloading = true;
+  server.Serve("a.bin", "x");
+  ASSERT_TRUE(RunUntilStatus(Add("a.bin"), words.Done));
+  EXPECT_EQ(finalActions, (std::vector<std::string>{"hang-up"}));
+}
+
 TEST_F(DownloadSystemTest, AFailedJoinKeepsThePartsAndCanBeJoinedAgain) {
   server.Serve("a.bin", "content");
   server.Hold("a.bin");

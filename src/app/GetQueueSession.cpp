@@ -1,0 +1,233 @@
+#include "app/GetQueueSession.h"
+
+#include "management/FileNames.h"
+#include "platform/PointToPointLinks.h"
+#include "platform/PowerOff.h"
+#include "store/IndependentGeneralFunctions.h"
+#include "store/RecordSettings.h"
+
+#include <csignal>
+#include <filesystem>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+constexpr uint32_t kProgressInterval = 250;
+
+// name(n).ext for the n-th download of the same name in one command, so each has its own file and a
+// rerun of the command finds the same names again.
+std::string Numbered(const std::string &path, int n) {
+  const std::filesystem::path file(path);
+  return (file.parent_path() /
+          (file.stem().string() + "(" + std::to_string(n) + ")" + file.extension().string()))
+      .string();
+}
+
+} // namespace
+
+TGetQueueSession::TGetQueueSession(TAppEnvironment &app, const TGetOptions &options)
+    : app_(app), options_(options),
+      credentials_(options.User, options.Password), http_{loop_, *app.Settings,
+                                                          ProxyEnvironment(options.Proxy), credentials_,
+                                                          app.Words},
+      ftp_{loop_, *app.Settings, platform::SystemEnvironment(), app.Words}, factory_(http_, ftp_),
+      pings_(loop_), localMirrors_(app.Paths.mirrorListFile), statistics_(TServerStatsFiles::Of(app.Paths)),
+      downloaderContext_{
+          loop_, *app.Settings,     app.Words, factory_, {&pings_, &localMirrors_, &statistics_},
+          {},    DecimalSeparator()},
+      recordContext_{app.Words, app.Translator->AsFunction(), nullptr,
+                     [this] { return PartialDownloadsDirectory(*app_.Settings, app_.Paths); }},
+      ui_(app.Words, stderr, isatty(STDERR_FILENO) != 0, options.Quiet), progressTimer_(loop_),
+      signals_(loop_) {
+  statistics_.Load();
+  if (options_.HangUp)
+    modem_ = std::make_unique<TModemConnection>(loop_, std::make_shared<platform::LinuxPointToPointLinks>());
+  if (options_.Shutdown)
+    shutdown_ = std::make_unique<TWinReboot>(loop_, std::make_shared<platform::SystemdPower>());
+  TDownloadSystemContext context{loop_,
+                                 *app.Settings,
+                                 app.Words,
+                                 recordContext_,
+                                 downloaderContext_,
+                                 ui_,
+                                 app.Paths.defaultSaveFolder,
+                                 &statistics_,
+                                 modem_.get(),
+                                 shutdown_.get()};
+  context.MaxSimultaneousDownloads = options_.Jobs;
+  context.SplitParts = options_.Parts;
+  system_ = std::make_unique<TDownloadSystem>(std::move(context));
+  system_->ShutdownAfterDownloading = options_.Shutdown;
+  system_->HangUpAfterDownloading = options_.HangUp;
+  system_->OnFinalActionsDone = [this] {
+    finalActionsDone_ = true;
+    CheckEnd();
+  };
+  ui_.OnExitProgram = [this] { CheckEnd(); };
+  // Nobody can be asked here: the part gives up as if the user had cancelled the dialog.
+  ui_.OnAuthenticationRequired = [this](TDownloader &downloader, TPartDownloadSlot &slot) {
+    system_->AbortSlotAuthenticated(downloader, slot);
+  };
+
+  // Ctrl-C and termination reach the loop as events, so the downloads pause cleanly.
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGTERM);
+  sigaddset(&mask, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+  signalFd_ = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signalFd_ >= 0)
+    signals_.start(signalFd_, platform::EventLoop::ioRead, [this](uint32_t) {
+      signalfd_siginfo info{};
+      while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      }
+      Interrupt();
+    });
+}
+
+TGetQueueSession::~TGetQueueSession() {
+  system_.reset();
+  shutdown_.reset();
+  modem_.reset();
+  signals_.stop();
+  progressTimer_.stop();
+  if (signalFd_ >= 0)
+    close(signalFd_);
+  // What was released at the end still waits in the loop.
+  loop_.runOnce(0);
+}
+
+std::vector<std::string> TGetQueueSession::TargetFileNames() const {
+  std::vector<std::string> targets;
+  std::set<std::string> taken;
+  for (const std::string &url : options_.Urls) {
+    std::string target;
+    if (!options_.OutputFile.empty()) {
+      target = std::filesystem::absolute(options_.OutputFile).string();
+    } else {
+      const std::string folder = options_.Folder.empty() ? "." : options_.Folder;
+      target = std::filesystem::absolute(std::filesystem::path(folder) / FileNameFromUrl(TUrl(url))).string();
+    }
+    const std::string first = target;
+    for (int n = 1; taken.contains(target); ++n)
+      target = Numbered(first, n);
+    taken.insert(target);
+    targets.push_back(target);
+  }
+  return targets;
+}
+
+std::unique_ptr<TLocalDownloadinfo> TGetQueueSession::FindOrCreateRecord(const std::string &url,
+                                                                         const std::string &localFileName) {
+  // The same address saved to the same file: the run that was interrupted goes on.
+  const std::string folder = PartialDownloadsDirectory(*app_.Settings, app_.Paths);
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (it->path().extension() != ".dat")
+      continue;
+    std::string base = it->path().string();
+    base.resize(base.size() - 4);
+    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, recordContext_);
+    if (!record->Damaged() && !record->IsDone() && record->Url.Url == url &&
+        record->LocalFileName == localFileName)
+      return record;
+  }
+  auto record = std::make_unique<TLocalDownloadinfo>(TUrl(url), "", recordContext_);
+  record->LocalFileName = localFileName;
+  return record;
+}
+
+TLocalDownloadinfo *TGetQueueSession::Record(const std::string &tempFileName) const {
+  for (TLocalDownloadinfo *record : system_->AllRecords())
+    if (record->TempFileName == tempFileName)
+      return record;
+  return nullptr;
+}
+
+bool TGetQueueSession::AllEnded() const {
+  if (!system_->ActiveDownloaders().empty())
+    return false;
+  for (const std::string &name : tempFileNames_)
+    if (const TLocalDownloadinfo *record = Record(name);
+        record != nullptr && record->Status == app_.Words.Queued)
+      return false;
+  return true;
+}
+
+void TGetQueueSession::CheckEnd() {
+  if (!AllEnded())
+    return;
+  // After the last download the hang-up and the shutdown come first, when asked for.
+  if (!interrupted_ && (options_.HangUp || options_.Shutdown) && !finalActionsDone_)
+    return;
+  bool failed = false;
+  for (const std::string &name : tempFileNames_)
+    if (const TLocalDownloadinfo *record = Record(name))
+      failed = failed || !record->IsDone();
+  Finish(interrupted_ ? geInterrupted : failed ? geFailed : geOk);
+}
+
+void TGetQueueSession::Interrupt() {
+  interrupted_ = true;
+  // An interrupted run leaves the line and the machine as they are.
+  system_->ShutdownAfterDownloading = false;
+  system_->HangUpAfterDownloading = false;
+  // Joining is quick and leaves nothing half done: those that join are let finish.
+  const std::vector<TDownloader *> active = system_->ActiveDownloaders();
+  for (TDownloader *downloader : active)
+    if (!system_->IsJoining(*downloader))
+      downloader->Pause();
+  for (const std::string &name : tempFileNames_)
+    if (TLocalDownloadinfo *record = Record(name); record != nullptr && record->Status == app_.Words.Queued) {
+      record->SetStatus(app_.Words.Paused);
+      record->StatusImage = kStatusCodePaused;
+      if (const platform::FileResult saved = record->SaveDatFile(); !saved)
+        ui_.Say("velmora-get: " + saved.error);
+    }
+  ui_.Say(app_.Words.Paused + ": run the same command again to resume");
+  CheckEnd();
+}
+
+void TGetQueueSession::Finish(int status) {
+  exit_ = status;
+  progressTimer_.stop();
+  loop_.stop();
+}
+
+int TGetQueueSession::Run() {
+  for (const std::string &address : options_.Urls) {
+    const TUrl url(address);
+    if (url.Protocol != "http" && url.Protocol != "ftp") {
+      std::fprintf(stderr,
+                   "velmora-get: cannot download %s: only http:// and ftp:// addresses can be downloaded\n",
+                   address.c_str());
+      return geUsage;
+    }
+    if (url.Host.empty()) {
+      std::fprintf(stderr, "velmora-get: cannot download %s: the address names no host\n", address.c_str());
+      return geUsage;
+    }
+  }
+  const std::vector<std::string> targets = TargetFileNames();
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(targets[i]).parent_path(), error);
+    tempFileNames_.push_back(
+        system_->AddDownload(FindOrCreateRecord(options_.Urls[i], targets[i])).TempFileName);
+  }
+  progressTimer_.start(kProgressInterval, true, [this] {
+    ui_.ShowProgress(system_->ActiveDownloaders());
+    CheckEnd();
+  });
+  CheckEnd();
+  if (!loop_.stopped())
+    loop_.run();
+  ui_.Finish();
+  return exit_;
+}
+
+} // namespace velmora
