@@ -113,6 +113,30 @@ TEST_F(VelmoraGetTest, EightPartsFromTwoMirrorsAreByteExact) {
   EXPECT_TRUE(ReadWholeFile(out.path() / "two.bin") == content);
 }
 
+TEST_F(VelmoraGetTest, PartsSpreadOverTheMirrorsThatAnswer) {
+  NginxPeer second("127.0.0.2");
+  auto third = std::make_unique<NginxPeer>("127.0.0.3");
+  const std::string content = RandomBytes(1536 * 1024, 5);
+  for (const NginxPeer *peer : {&nginx, &second, third.get()})
+    WriteWholeFile(peer->filesFolder() / "spread.bin", content);
+  const std::string stopped = third->url("/slow/spread.bin");
+  third.reset();
+  ASSERT_EQ(
+      Run({"-n", "8", "-m", second.url("/slow/spread.bin"), "-m", stopped, nginx.url("/slow/spread.bin")}),
+      0);
+  EXPECT_TRUE(ReadWholeFile(out.path() / "spread.bin") == content);
+  EXPECT_NE(nginx.accessLog().find("spread.bin"), std::string::npos);
+  EXPECT_NE(second.accessLog().find("spread.bin"), std::string::npos) << "no part went to the second mirror";
+}
+
+TEST_F(VelmoraGetTest, StatisticsPagesAreWrittenAfterADownload) {
+  WriteWholeFile(nginx.filesFolder() / "small.bin", RandomBytes(4096, 6));
+  ASSERT_EQ(Run({nginx.url("/files/small.bin")}), 0);
+  ASSERT_EQ(Run({"--stats"}), 0);
+  for (const char *page : {"StatisticsPing.html", "StatisticsSpeed.html"})
+    EXPECT_NE(ReadWholeFile(home.path() / page).find("<html"), std::string::npos) << page;
+}
+
 TEST_F(VelmoraGetTest, AServerRefusingRangesGivesAOnePartDownload) {
   const std::string content = RandomBytes(900 * 1024, 4);
   WriteWholeFile(nginx.filesFolder() / "whole.bin", content);

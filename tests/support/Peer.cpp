@@ -29,11 +29,11 @@ namespace {
 constexpr uint32_t kStopDeadlineMs = 5000;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
-bool AcceptsConnections(uint16_t port) {
+bool AcceptsConnections(const std::string &host, uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, host.c_str(), &address.sin_addr);
   address.sin_port = htons(port);
   const bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
   close(fd);
@@ -183,7 +183,7 @@ void Peer::waitUntilReady() {
       pid_ = -1;
       throw std::runtime_error("peer " + options_.name + " ended at start:\n" + output());
     }
-    if (AcceptsConnections(options_.port))
+    if (AcceptsConnections(options_.address, options_.port))
       return;
     std::this_thread::sleep_for(kPollInterval);
   }

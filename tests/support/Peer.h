@@ -15,7 +15,8 @@ struct PeerOptions {
   std::vector<std::string> command; // the program (found on PATH and in the sbin folders) and its arguments
   std::vector<std::string> environment; // NAME=VALUE entries added to the test's own environment
   std::filesystem::path folder;         // working folder; the peer's output goes to peer.log in it
-  uint16_t port = 0;                    // ready once 127.0.0.1:port accepts a connection
+  uint16_t port = 0;                    // ready once address:port accepts a connection
+  std::string address = "127.0.0.1";
   // When the test runs as root, the peer runs as this user and the folder is handed to it, so
   // servers that refuse to run as root (or drop to another user) can still use the folder.
   std::string unprivilegedUser;

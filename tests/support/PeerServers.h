@@ -17,14 +17,18 @@ public:
   static constexpr const char *kUser = "aladdin";
   static constexpr const char *kPassword = "open sesame";
 
-  NginxPeer();
+  // address is one of the 127.0.0.0/8 loopback addresses.
+  explicit NginxPeer(std::string address = "127.0.0.1");
   uint16_t port() const { return peer_->port(); }
   // Files written below documentRoot()/files are served under /files/, /norange/, /slow/ and /auth/.
   std::filesystem::path filesFolder() const { return dir_.path() / "www" / "files"; }
   std::string url(const std::string &path) const;
+  // Every request served so far, one line each.
+  std::string accessLog() const;
 
 private:
   TempDir dir_;
+  std::string address_;
   std::unique_ptr<Peer> peer_;
 };
 
