@@ -176,11 +176,7 @@ void TGetQueueSession::Interrupt() {
   // An interrupted run leaves the line and the machine as they are.
   system_->ShutdownAfterDownloading = false;
   system_->HangUpAfterDownloading = false;
-  // Joining is quick and leaves nothing half done: those that join are let finish.
-  const std::vector<TDownloader *> active = system_->ActiveDownloaders();
-  for (TDownloader *downloader : active)
-    if (!system_->IsJoining(*downloader))
-      downloader->Pause();
+  // The queue first, or the pauses below would let its records start.
   for (const std::string &name : tempFileNames_)
     if (TLocalDownloadinfo *record = Record(name); record != nullptr && record->Status == app_.Words.Queued) {
       record->SetStatus(app_.Words.Paused);
@@ -188,6 +184,11 @@ void TGetQueueSession::Interrupt() {
       if (const platform::FileResult saved = record->SaveDatFile(); !saved)
         ui_.Say("velmora-get: " + saved.error);
     }
+  // Joining is quick and leaves nothing half done: those that join are let finish.
+  const std::vector<TDownloader *> active = system_->ActiveDownloaders();
+  for (TDownloader *downloader : active)
+    if (!system_->IsJoining(*downloader))
+      downloader->Pause();
   ui_.Say(app_.Words.Paused + ": run the same command again to resume");
   CheckEnd();
 }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -45,8 +46,7 @@ protected:
     settings.WriteInteger("Options", "RetryTimes", 4);
   }
 
-  // The exit status, or -1000 when it had to be killed after the deadline.
-  int Run(const std::vector<std::string> &arguments) {
+  pid_t Spawn(const std::vector<std::string> &arguments) {
     std::vector<std::string> words{VELMORA_GET_PROGRAM, "-q", "-d", out.path().string()};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
@@ -59,8 +59,12 @@ protected:
       envp.push_back(entry.data());
     envp.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
-      return -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+    return pid;
+  }
+
+  // The exit status, or -1000 when it had to be killed after the deadline.
+  static int Wait(pid_t pid) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -72,6 +76,22 @@ protected:
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+
+  int Run(const std::vector<std::string> &arguments) { return Wait(Spawn(arguments)); }
+
+  // The status of every record file left in the partial-downloads folder.
+  std::multiset<std::string> StatusesOnDisk() const {
+    std::multiset<std::string> statuses;
+    for (const auto &entry : std::filesystem::directory_iterator(home.path() / "Partial Downloads")) {
+      if (entry.path().extension() != ".dat")
+        continue;
+      std::istringstream lines(ReadWholeFile(entry.path()));
+      for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("Status="))
+          statuses.insert(line.substr(7));
+    }
+    return statuses;
   }
 
   TempDir home, out;
@@ -146,6 +166,27 @@ TEST_F(VelmoraGetQueueTest, ADownloadThatGivesUpMakesTheRunFailWhileTheOthersFin
   EXPECT_EQ(Run({nginx.url("/files/gone.bin"), nginx.url("/files/here.bin")}), 1);
   EXPECT_TRUE(ReadWholeFile(out.path() / "here.bin") == Bytes(30000, 'h'));
   EXPECT_FALSE(std::filesystem::exists(out.path() / "gone.bin"));
+}
+
+TEST_F(VelmoraGetQueueTest, CtrlCPausesTheQueueAndTheSameCommandFinishesIt) {
+  NginxPeer nginx;
+  std::vector<std::string> arguments{"-j", "2"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "c" + std::to_string(i) + ".bin";
+    WriteWholeFile(nginx.filesFolder() / name, Bytes(300 * 1024, static_cast<char>('c' + i)));
+    arguments.push_back(nginx.url("/slow/" + name));
+  }
+  const pid_t pid = Spawn(arguments);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  kill(pid, SIGINT);
+  EXPECT_EQ(Wait(pid), 130);
+  EXPECT_FALSE(std::filesystem::exists(out.path() / "c2.bin")) << "the queued one did not start";
+  EXPECT_EQ(StatusesOnDisk(), (std::multiset<std::string>{"Paused", "Paused", "Paused"}));
+  ASSERT_EQ(Run(arguments), 0);
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "c" + std::to_string(i) + ".bin";
+    EXPECT_TRUE(ReadWholeFile(out.path() / name) == ReadWholeFile(nginx.filesFolder() / name)) << name;
+  }
 }
 
 TEST_F(VelmoraGetQueueTest, SameNamesFromTwoServersGetFilesOfTheirOwn) {
