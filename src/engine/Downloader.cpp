@@ -5,6 +5,7 @@
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,10 @@ TDownloader::TDownloader(const TDownloaderContext &context, TLocalDownloadinfo &
     if (UseLocalMirrorList)
       LookUpLocalMirrors(first);
 
+    // Without part files there is nothing to rebuild: the download starts again with the size
+    // request, which the layout then follows.
+    if (Info.NumOfParts != -1 && ListPartFiles(Info.TempFileName).empty())
+      Info.NumOfParts = -1;
     if (Info.NumOfParts == -1)
       first.Start();
     else
@@ -169,13 +174,11 @@ void TDownloader::CheckSlotsForTimeOut(uint32_t CurrentTick) {
       TPartDownloader *part = slot->PartDownloader();
       if (part == nullptr)
         continue;
-      int32_t limit = 0;
-      if (part->State == pdsConnecting)
-        limit = Slots.NumberOfSlots() == 1 ? timeOut : mirrorTimeOut;
-      else if (part->State == pdsDownloading)
-        limit = timeOut;
+      const uint32_t limit =
+          TimeOutLimit(part->State, Slots.NumberOfSlots() == 1, static_cast<uint32_t>(std::max(0, timeOut)),
+                       static_cast<uint32_t>(mirrorTimeOut));
       const uint32_t elapsed = platform::TicksBetween(part->LastActivityTick, CurrentTick);
-      if (elapsed != 0 && limit > 0 && elapsed > static_cast<uint32_t>(limit))
+      if (elapsed != 0 && limit > 0 && elapsed > limit)
         part->TimeOut();
     }
   });
@@ -245,6 +248,7 @@ void TDownloader::FreshLayout() {
     slot.StartByte = plan[i].StartByte;
     slot.EndByte = plan[i].EndByte;
     slot.PartFileName = plan[i].PartFileName;
+    slot.FileSize = Info.FileSize;
     if (!CreatePartFile(slot.PartFileName))
       ReportError("Couldn't open part file.");
     // Chosen while the earlier slots hold theirs, so the parts spread over the mirrors.
@@ -262,6 +266,7 @@ void TDownloader::RebuildLayout() {
   TPartDownloadSlot &first = *Slots.GetSlot(0);
   first.SetPartDownloaderEndByte(plan.front().EndByte);
   first.TransferCountCache = plan.front().TransferCountCache;
+  first.FileSize = Info.FileSize;
   for (std::size_t j = 1; j < plan.size(); ++j) {
     TPartDownloadSlot &slot = Slots.NewSlot();
     slot.OnChange = [this](TPartDownloadSlot &s, TPartDownloaderState state) { SlotChange(s, state); };
@@ -269,6 +274,7 @@ void TDownloader::RebuildLayout() {
     slot.EndByte = plan[j].EndByte;
     slot.PartFileName = plan[j].PartFileName;
     slot.TransferCountCache = plan[j].TransferCountCache;
+    slot.FileSize = Info.FileSize;
   }
   for (std::size_t i = 0; i < plan.size(); ++i) {
     TPartDownloadSlot &slot = *Slots.GetSlot(static_cast<int32_t>(i));
