@@ -29,8 +29,14 @@ uint16_t ClosedPort() {
   return ntohs(address.sin_port);
 }
 
-// The commands after the logon, with "*" at the end of an expected one matching any rest.
-void ExpectCommands(const std::vector<std::string> &actual, const std::vector<std::string> &expected) {
+// The commands after the logon, with "*" at the end of an expected one matching any rest, and a last
+// one ending in "?" that may be missing (a failure racing the command it would answer).
+void ExpectCommands(const std::vector<std::string> &actual, std::vector<std::string> expected) {
+  if (!expected.empty() && expected.back().back() == '?') {
+    expected.back().pop_back();
+    if (actual.size() + 1 == expected.size())
+      expected.pop_back();
+  }
   ASSERT_EQ(actual.size(), expected.size()) << ::testing::PrintToString(actual);
   for (std::size_t i = 0; i < expected.size(); ++i) {
     if (!expected[i].empty() && expected[i].back() == '*')
@@ -285,6 +291,7 @@ struct RetrieveCase {
 
 TEST_F(FtpClientScripted, RetrievesTable) {
   const FtpScript restAccepted = {Command(), Reply("350 Restarting at 1004\r\n")};
+  const uint16_t closedPort = ClosedPort();
   const RetrieveCase cases[] = {
       {"restart in passive mode, the 227 address ignored",
        true,
@@ -382,13 +389,13 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       FtpScript{Command(),
-                 Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(ClosedPort() / 256) + "," +
-                       std::to_string(ClosedPort() % 256) + ")\r\n")} +
+       FtpScript{Command(), Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(closedPort / 256) +
+                                  "," + std::to_string(closedPort % 256) + ")\r\n")} +
            restAccepted + FtpScript{Command()},
        550,
        "HEAD",
-       {"PASV", "REST 1004", "RETR f.bin"}},
+       // The refused data connection may be noticed before the retrieve is sent.
+       {"PASV", "REST 1004", "RETR f.bin?"}},
       {"active mode takes data only from the server's address",
        false,
        "HEAD",
