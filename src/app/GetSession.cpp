@@ -172,7 +172,7 @@ void TGetSession::Attach(TDownloader &downloader) {
   downloader.OnServerStat = [this](const std::string &host, int64_t rate) {
     statistics_.AddSpeed(host, rate);
   };
-  downloader.OnAuthenticationRequired = [this](TDownloader &, TPartDownloadSlot &slot) {
+  downloader.OnAuthenticationRequired = [](TDownloader &, TPartDownloadSlot &slot) {
     // Nobody can be asked here: the part gives up as if the user had cancelled.
     slot.SetErrorState(fmeLoginFailed);
   };
