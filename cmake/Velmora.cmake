@@ -15,6 +15,7 @@ function(velmora_apply_flags target)
   target_link_options(${target} PRIVATE ${VELMORA_SANITIZER_FLAGS})
   if(VELMORA_FUZZ)
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
 endfunction()
 
