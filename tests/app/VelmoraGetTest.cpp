@@ -77,7 +77,7 @@ protected:
 };
 
 TEST_F(VelmoraGetTest, KilledAtAnyPointItResumesToAByteExactFile) {
-  const std::string content = RandomBytes(2 * 1024 * 1024 + 11, 1);
+  const std::string content = RandomBytes(4 * 1024 * 1024 + 11, 1);
   WriteWholeFile(nginx.filesFolder() / "kill.bin", content);
   const std::string url = nginx.url("/slow/kill.bin");
   // The throttled server makes each run end somewhere else: before the split, mid-parts, later.
