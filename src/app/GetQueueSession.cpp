@@ -203,13 +203,12 @@ int TGetQueueSession::Run() {
   for (const std::string &address : options_.Urls) {
     const TUrl url(address);
     if (url.Protocol != "http" && url.Protocol != "ftp") {
-      std::fprintf(stderr,
-                   "velmora-get: cannot download %s: only http:// and ftp:// addresses can be downloaded\n",
-                   address.c_str());
+      ui_.Say("velmora-get: cannot download " + address +
+              ": only http:// and ftp:// addresses can be downloaded");
       return geUsage;
     }
     if (url.Host.empty()) {
-      std::fprintf(stderr, "velmora-get: cannot download %s: the address names no host\n", address.c_str());
+      ui_.Say("velmora-get: cannot download " + address + ": the address names no host");
       return geUsage;
     }
   }

@@ -20,21 +20,21 @@ TTerminalUi::TTerminalUi(const TConstants &words, std::FILE *output, bool termin
 void TTerminalUi::ClearProgress() {
   // Up to the first progress line, then everything below it goes.
   if (progressLines_ > 0)
-    std::fprintf(output_, "\033[%dA\r\033[J", progressLines_);
+    static_cast<void>(std::fprintf(output_, "\033[%dA\r\033[J", progressLines_));
   progressLines_ = 0;
 }
 
 void TTerminalUi::Say(const std::string &line) {
   if (terminal_)
     ClearProgress();
-  std::fprintf(output_, "%s\n", line.c_str());
-  std::fflush(output_);
+  static_cast<void>(std::fprintf(output_, "%s\n", line.c_str()));
+  static_cast<void>(std::fflush(output_));
 }
 
 void TTerminalUi::Finish() {
   if (terminal_)
     ClearProgress();
-  std::fflush(output_);
+  static_cast<void>(std::fflush(output_));
 }
 
 std::string TTerminalUi::ProgressLine(const TDownloader &downloader) const {
@@ -57,9 +57,9 @@ void TTerminalUi::ShowProgress(const std::vector<TDownloader *> &active) {
     return;
   ClearProgress();
   for (const TDownloader *downloader : active)
-    std::fprintf(output_, "%s\033[K\n", ProgressLine(*downloader).c_str());
+    static_cast<void>(std::fprintf(output_, "%s\033[K\n", ProgressLine(*downloader).c_str()));
   progressLines_ = static_cast<int>(active.size());
-  std::fflush(output_);
+  static_cast<void>(std::fflush(output_));
 }
 
 void TTerminalUi::UpdateRow(TLocalDownloadinfo &record) {

@@ -51,7 +51,7 @@ void TModemConnection::DisconnectAll(std::function<void(const TDisconnectReport 
     HangUpRequested = true;
     task_.Run<TDisconnectReport>([links = links_, timeOut = hangUpTimeOutMs_,
                                   poll = pollIntervalMs_] { return HangUpAll(*links, timeOut, poll); },
-                                 [done = std::move(done)](TDisconnectReport report) {
+                                 [done = std::move(done)](const TDisconnectReport &report) {
                                    for (const std::string &failure : report.Failures)
                                      ReportError("procedure TModemConnection.Disconnect", failure);
                                    if (done)

@@ -10,13 +10,14 @@ namespace {
 
 constexpr uint32_t kCheckInterval = 60000;
 constexpr int64_t kMillisecondsPerDay = 86400000;
+constexpr double kMillisecondsPerDayAsDouble = 86400000.0;
 constexpr std::string_view kOptions = "Options";
 
 int64_t WholeDay(TDateTime moment) { return static_cast<int64_t>(std::floor(moment)); }
 
 // Milliseconds since midnight, so times that were entered alike compare alike.
 int64_t TimeOfDay(TDateTime moment) {
-  const auto milliseconds = std::llround((moment - std::floor(moment)) * kMillisecondsPerDay);
+  const auto milliseconds = std::llround((moment - std::floor(moment)) * kMillisecondsPerDayAsDouble);
   return milliseconds % kMillisecondsPerDay;
 }
 
@@ -56,8 +57,8 @@ void TScheduler::OnTimer() {
     if (Disabled)
       return;
     const TDateTime now = now_();
-    const int64_t today = WholeDay(now);
-    if (WholeDay(RecurrenceStart) > today || RecurrenceEnd < today)
+    const TDateTime midnight = std::floor(now);
+    if (WholeDay(RecurrenceStart) > WholeDay(now) || RecurrenceEnd < midnight)
       return;
     if (WindowOpen(now)) {
       if (!Running && OnTime) {

@@ -9,7 +9,7 @@ namespace velmora {
 void TWinReboot::WinExit(std::function<void(bool accepted)> done) {
   GuardedVoid("function TWinReboot.WinExit(flags : integer) : boolean", [&] {
     task_.Run<std::string>([power = power_] { return power->PowerOff(); },
-                           [done = std::move(done)](std::string refusal) {
+                           [done = std::move(done)](const std::string &refusal) {
                              if (!refusal.empty())
                                ReportError("function TWinReboot.WinExit(flags : integer) : boolean", refusal);
                              if (done)

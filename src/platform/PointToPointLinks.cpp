@@ -106,6 +106,7 @@ std::vector<std::string> LinuxPointToPointLinks::EntryNames(std::string &error) 
   std::vector<Connection> connections;
   ListConnections(false, connections, error);
   std::vector<std::string> names;
+  names.reserve(connections.size());
   for (Connection &connection : connections)
     names.push_back(std::move(connection.name));
   return names;
@@ -115,6 +116,7 @@ std::vector<PointToPointLink> LinuxPointToPointLinks::ActiveLinks(std::string &e
   std::vector<Connection> connections;
   ListConnections(true, connections, error);
   std::vector<PointToPointLink> links;
+  links.reserve(connections.size());
   for (Connection &connection : connections)
     links.push_back({std::move(connection.name), std::move(connection.uuid), std::move(connection.device)});
   // NetworkManager's own ppp interfaces go with its connections; the rest belong to pppd alone.

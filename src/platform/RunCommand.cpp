@@ -41,6 +41,7 @@ public:
     int error = prepare(attributes, actions, fds[1]);
     if (error == 0) {
       std::vector<char *> argv;
+      argv.reserve(arguments.size() + 1);
       for (const std::string &argument : arguments)
         argv.push_back(const_cast<char *>(argument.c_str()));
       argv.push_back(nullptr);

@@ -28,6 +28,6 @@ struct CommandResult {
 // a question gets end of file; at most maxOutput bytes of its output are kept. This blocks: call
 // it from a worker thread, never from the loop thread.
 CommandResult RunCommand(const std::vector<std::string> &arguments, uint32_t timeoutMs,
-                         std::size_t maxOutput = 64 * 1024);
+                         std::size_t maxOutput = std::size_t{64} * 1024);
 
 } // namespace velmora::platform

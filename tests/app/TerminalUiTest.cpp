@@ -23,14 +23,14 @@ public:
 
 class TerminalUiTest : public ::testing::Test {
 protected:
-  ~TerminalUiTest() override { std::fclose(file); }
+  ~TerminalUiTest() override { static_cast<void>(std::fclose(file)); }
 
   std::string Output() {
-    std::fflush(file);
+    static_cast<void>(std::fflush(file));
     std::string text(static_cast<std::size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     text.resize(std::fread(text.data(), 1, text.size(), file));
-    std::fseek(file, 0, SEEK_END);
+    static_cast<void>(std::fseek(file, 0, SEEK_END));
     return text;
   }
   TLocalDownloadinfo &Record(const std::string &name) {

@@ -50,11 +50,13 @@ protected:
     std::vector<std::string> words{VELMORA_GET_PROGRAM, "-q", "-d", out.path().string()};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
     for (std::string &word : words)
       argv.push_back(word.data());
     argv.push_back(nullptr);
     std::vector<std::string> environment{"VELMORA_HOME=" + home.path().string(), "PATH=/usr/bin:/bin"};
     std::vector<char *> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string &entry : environment)
       envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -125,7 +127,7 @@ TEST_F(VelmoraGetQueueTest, FiveDownloadsTwoAtATimeAreByteExact) {
   for (int i = 0; i < 5; ++i) {
     const std::string name = "q" + std::to_string(i) + ".bin";
     WriteWholeFile(nginx.filesFolder() / name,
-                   Bytes(160 * 1024 + static_cast<std::size_t>(i), static_cast<char>(i)));
+                   Bytes(std::size_t{160} * 1024 + static_cast<std::size_t>(i), static_cast<char>(i)));
     arguments.push_back(nginx.url("/slow/" + name));
   }
   ASSERT_EQ(Run(arguments), 0);
@@ -173,7 +175,7 @@ TEST_F(VelmoraGetQueueTest, CtrlCPausesTheQueueAndTheSameCommandFinishesIt) {
   std::vector<std::string> arguments{"-j", "2"};
   for (int i = 0; i < 3; ++i) {
     const std::string name = "c" + std::to_string(i) + ".bin";
-    WriteWholeFile(nginx.filesFolder() / name, Bytes(300 * 1024, static_cast<char>('c' + i)));
+    WriteWholeFile(nginx.filesFolder() / name, Bytes(std::size_t{300} * 1024, static_cast<char>('c' + i)));
     arguments.push_back(nginx.url("/slow/" + name));
   }
   const pid_t pid = Spawn(arguments);

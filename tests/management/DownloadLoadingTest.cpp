@@ -16,7 +16,7 @@ class DownloadLoadingTest : public DownloadSystemTest {
 protected:
   std::string Write(const RecordFile &file, const std::string &created) {
     std::filesystem::create_directories(partialFolder());
-    const std::string base = partialFolder() + "/" + file.name;
+    std::string base = partialFolder() + "/" + file.name;
     std::string text = "[Options]\n";
     if (!file.url.empty())
       text += "URL=" + file.url + "\n";
@@ -52,6 +52,7 @@ TEST_F(DownloadLoadingTest, StartUpDropsOnlyWholeRecordsThatLeadNowhere) {
       {{"SCHEDULE", "ftp://h/g", "g", "Scheduled", false, false}, "Scheduled"},
   };
   std::vector<std::string> bases;
+  bases.reserve(cases.size());
   int second = 0;
   for (const Case &c : cases)
     bases.push_back(Write(c.file, "2004-03-05 10:00:0" + std::to_string(second++)));

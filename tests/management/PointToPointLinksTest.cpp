@@ -19,7 +19,7 @@ namespace {
 using platform::PointToPointLink;
 
 std::string Script(const TempDir &dir, const std::string &name, const std::string &body) {
-  const std::string path = dir.file(name);
+  std::string path = dir.file(name);
   WriteWholeFile(path, "#!/bin/sh\n" + body);
   ::chmod(path.c_str(), 0755);
   return path;
