@@ -13,8 +13,9 @@ namespace velmora {
 
 // The download system on a terminal: one progress line per running download, redrawn in place on a
 // terminal, and a line for every change that matters (done, failed, retrying, queued) otherwise.
-// Nobody sits at the terminal to choose a file or answer a server's demand for credentials: every
-// download comes with its file name, and a demand is answered as a cancelled dialog would be.
+// Nobody sits at the terminal to choose a file or answer a server's demand for credentials: a
+// download without a file name goes to the default folder, and a demand is answered as a cancelled
+// dialog would be.
 class TTerminalUi : public IDownloadSystemUi {
 public:
   TTerminalUi(const TConstants &words, std::FILE *output, bool terminal, bool quiet);

@@ -63,7 +63,7 @@ void TDownloadSystem::UpdateGridInfo() {
   });
 }
 
-void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record) {
+void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record, bool mayAsk) {
   const TSettingsStore &settings = context_.Settings;
   const std::string name = FileNameFromUrl(record.Url);
   // Downloads still waiting for their Save As choice count too.
@@ -87,7 +87,7 @@ void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record) {
   record.Category = categories != nullptr ? categories->GetByFileName(name) : nullptr;
   if (record.Category != nullptr && record.Category->AutoSave && !record.Category->SaveFolder.empty())
     record.LocalFileName = GetUniqueFileName(WithTrailingSlash(record.Category->SaveFolder) + name, inUse);
-  if (record.LocalFileName.empty() && !settings.ReadBool(kOptions, "ShowSaveDialog", true))
+  if (record.LocalFileName.empty() && (!mayAsk || !settings.ReadBool(kOptions, "ShowSaveDialog", true)))
     record.LocalFileName = GetUniqueFileName(WithTrailingSlash(DefaultDownloadDirectory()) + name, inUse);
 }
 

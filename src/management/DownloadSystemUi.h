@@ -55,7 +55,8 @@ public:
 class IDownloadSystemUi {
 public:
   virtual ~IDownloadSystemUi() = default;
-  // Creates the Save As choice for the downloader's record, shows it in front and on the screen.
+  // Creates the Save As choice for the downloader's record, shows it in front and on the screen;
+  // nullptr when nobody can be asked (then the default folder is taken).
   virtual std::unique_ptr<IFileInfoWindow> CreateFileInfoWindow(TDownloader &downloader) = 0;
   // Creates the download window, not yet shown.
   virtual std::unique_ptr<IDownloadWindow> CreateDownloadWindow(TDownloader &downloader) = 0;

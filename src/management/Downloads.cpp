@@ -204,8 +204,13 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
       return;
     }
     added.FileInfoForm = context_.Ui.CreateFileInfoWindow(downloader);
-    if (added.FileInfoForm)
+    if (added.FileInfoForm) {
       added.FileInfoForm->ShowSize(context_.Words.ContactingHost);
+      return;
+    }
+    // Nobody can be asked: the file goes where it would go without the Save As choice.
+    DecideLocalFileName(record, false);
+    TryToStartDownload(downloader);
   });
 }
 

@@ -147,7 +147,8 @@ private:
   void OnFilesCombined(TDownloader &Downloader, const TCombineOutcome &outcome);
 
   void BindEvents(TDownloader &Downloader);
-  void DecideLocalFileName(TLocalDownloadinfo &record);
+  // mayAsk false: the default folder when nothing else decides, whatever ShowSaveDialog says.
+  void DecideLocalFileName(TLocalDownloadinfo &record, bool mayAsk = true);
   void StartJoining(TDownloadForms &entry);
   void GiveUp(TDownloader &Downloader);
   void CompleteDownload(TDownloader &Downloader);

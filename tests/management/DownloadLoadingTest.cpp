@@ -163,5 +163,14 @@ TEST_F(DownloadSystemTest, NewDownloadsGetTheirFileNameFromTheSettings) {
   EXPECT_TRUE(std::filesystem::is_directory(saved("03-05-2004")));
 }
 
+TEST_F(DownloadSystemTest, WithoutASaveAsChoiceTheDefaultFolderIsTaken) {
+  settings.WriteBool("Options", "ShowSaveDialog", true);
+  ui.offerSaveAs = false;
+  server.Serve("a.bin", "content");
+  TLocalDownloadinfo &a = Add("a.bin");
+  EXPECT_EQ(a.LocalFileName, saved("a.bin"));
+  EXPECT_TRUE(RunUntilStatus(a, words.Done));
+}
+
 } // namespace
 } // namespace velmora::testing

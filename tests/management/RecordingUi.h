@@ -63,6 +63,8 @@ public:
   };
 
   std::unique_ptr<IFileInfoWindow> CreateFileInfoWindow(TDownloader &downloader) override {
+    if (!offerSaveAs)
+      return nullptr;
     auto window = std::make_unique<FileInfoWindow>(*this, downloader);
     fileInfoWindows.push_back(window.get());
     log.push_back("save-as " + downloader.Info.Url.FileName);
@@ -95,6 +97,7 @@ public:
   std::vector<std::string> log;
   std::map<std::string, std::string> rows; // last status shown, by the record's TempFileName
   bool answer = true;
+  bool offerSaveAs = true; // false: like a terminal, which cannot ask
   std::vector<FileInfoWindow *> fileInfoWindows;
   std::vector<DownloadWindow *> downloadWindows;
   std::vector<CompleteWindow *> completeWindows;
