@@ -29,11 +29,16 @@ public:
   // Writes all of data at offset; false on any failure (a full disk among them).
   bool WriteAt(int64_t offset, std::string_view data);
   bool Truncate(int64_t length);
+  // For a part that is the whole file and so becomes the final file as it is: the kernel starts
+  // writing what arrives as it arrives, so the flush before the rename finds little left to write.
+  void WriteBehind(bool on) { writeBehind_ = on; }
   void Close();
 
 private:
   explicit TPartFile(int fd) : fd_(fd) {}
   int fd_ = -1;
+  bool writeBehind_ = false;
+  int64_t writtenBackTo_ = 0;
 };
 
 // "<tempFileName>.<startByte>": the name of the part that starts at startByte.

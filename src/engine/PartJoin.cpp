@@ -73,6 +73,9 @@ public:
     reportPercent(0);
     if (job_.LocalFileName.empty())
       throw JoinFailure{texts_.CouldntOpen + " "};
+    checkFinalName();
+    if (kernelCopy_ && moveOnlyPart())
+      return;
     ClosedOnExit target(createTemporary());
     std::vector<std::string> parts;
     while (total_ < size_) {
@@ -118,18 +121,50 @@ private:
       reportPercent(partBase + boundary);
   }
 
+  // The final file's folder exists afterwards; a file already there is replaced in its mode.
+  void checkFinalName() {
+    const std::filesystem::path local(job_.LocalFileName);
+    std::error_code ignored;
+    std::filesystem::create_directories(local.has_parent_path() ? local.parent_path() : ".", ignored);
+    struct stat existing {};
+    if (::stat(job_.LocalFileName.c_str(), &existing) == 0) {
+      if (!S_ISREG(existing.st_mode))
+        throw JoinFailure{texts_.CouldntOpen + " " + job_.LocalFileName};
+      keptMode_ = existing.st_mode & 07777;
+    }
+  }
+
+  // A single part that is the whole file becomes the final file by a rename, so no byte is copied;
+  // it is flushed first, so the final name never stands for data that is not on disk. False when
+  // the copy has to do it (another file system, anything unusual).
+  bool moveOnlyPart() {
+    const std::string part = job_.TempFileName + ".0";
+    struct stat info {};
+    if (size_ <= 0 || ::lstat(part.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != size_)
+      return false;
+    ClosedOnExit source(::open(part.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (source.get() < 0)
+      return false;
+    if (cancelled_.load(std::memory_order_relaxed))
+      throw JoinCancelled{};
+    if (keptMode_)
+      (void)::fchmod(source.get(), *keptMode_);
+    if (::fsync(source.get()) != 0)
+      failToWrite(errno);
+    if (cancelled_.load(std::memory_order_relaxed))
+      throw JoinCancelled{};
+    if (::rename(part.c_str(), job_.LocalFileName.c_str()) != 0)
+      return false;
+    syncFolderOf(job_.LocalFileName);
+    reportBlocks(0, 0, size_);
+    reportPercent(size_);
+    return true;
+  }
+
   int createTemporary() {
     const std::filesystem::path local(job_.LocalFileName);
     const std::filesystem::path folder = local.has_parent_path() ? local.parent_path() : ".";
     const std::string couldntOpen = texts_.CouldntOpen + " " + job_.LocalFileName;
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    struct stat existing {};
-    if (::stat(job_.LocalFileName.c_str(), &existing) == 0) {
-      if (!S_ISREG(existing.st_mode))
-        throw JoinFailure{couldntOpen};
-      keptMode_ = existing.st_mode & 07777;
-    }
     std::random_device seed;
     std::mt19937 random(seed());
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";

@@ -29,7 +29,8 @@ struct TPartJoinJob {
 };
 
 // Appends the part files in offset order into a temporary file beside LocalFileName, flushes it,
-// renames it over LocalFileName and only then deletes the part files, so that any failure (a part
+// renames it over LocalFileName and only then deletes the part files (with KernelCopy, a single part
+// that is the whole file is flushed and renamed over LocalFileName itself), so that any failure (a part
 // missing or of the wrong length, a full disk) leaves every part file and an existing LocalFileName
 // as they were, and the join can run again. onPercent gets the rounded percentage whenever it
 // changes, at the same points as a copy in blocks of 65536 bytes would reach; it runs on the calling

@@ -147,6 +147,27 @@ TEST_P(PartJoinTest, ExistingFinalFileIsReplacedOnlyBySuccessAndKeepsItsMode) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+// The kernel's way moves a part that is the whole file into place instead of copying it; either
+// way an earlier file's mode is kept and nothing is left beside the final file.
+TEST_P(PartJoinTest, OnePartThatIsTheWholeFileReplacesAnEarlierFile) {
+  fs::create_directories(fs::path(local).parent_path());
+  WriteWholeFile(local, "an earlier download");
+  ASSERT_EQ(::chmod(local.c_str(), 0640), 0);
+  const Parts parts{{0, Pattern(200000, 'p')}};
+  writeParts(parts);
+  struct stat part {};
+  ASSERT_EQ(::stat((stem + ".0").c_str(), &part), 0);
+  ASSERT_TRUE(join(200000).Combined);
+  EXPECT_EQ(percents, (std::vector<int>{0, 33, 66, 98, 100}));
+  EXPECT_EQ(ReadWholeFile(local), parts.at(0));
+  expectPartsGone(parts);
+  EXPECT_EQ(besideLocal(), std::vector<std::string>{"file.bin"});
+  struct stat joined {};
+  ASSERT_EQ(::stat(local.c_str(), &joined), 0);
+  EXPECT_EQ(joined.st_mode & 0777, 0640u);
+  EXPECT_EQ(joined.st_ino == part.st_ino, GetParam()) << "moved with the kernel's way, copied otherwise";
+}
+
 TEST_P(PartJoinTest, FinalNameThatCannotBeAFileIsReported) {
   writeParts({{0, "data"}});
   fs::create_directories(local); // a folder stands where the file should go
