@@ -83,7 +83,7 @@ TEST_F(VelmoraGetFtpTest, KilledAtAnyPointItResumesToAByteExactFile) {
   PyftpdlibOptions throttled;
   throttled.user = "velmora";
   throttled.password = "s3cret";
-  throttled.throttle = 128 * 1024; // per data connection, so each run ends somewhere else
+  throttled.throttle = 64 * 1024; // per data connection, so each run ends somewhere else
   PyftpdlibPeer pyftpdlib(throttled);
   const std::string content = FileBytes(4 * 1024 * 1024 + 11, 2);
   std::filesystem::create_directories(pyftpdlib.root() / "pub");
