@@ -1,5 +1,6 @@
 #include "app/GetSession.h"
 
+#include "management/FileNames.h"
 #include "platform/Environment.h"
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
@@ -32,20 +33,6 @@ namespace {
 constexpr std::string_view kOptions = "Options";
 constexpr uint32_t kProgressInterval = 250;
 constexpr uint32_t kTimeOutCheckInterval = 1000;
-
-// A file name taken from an address, made safe to create in a folder of ours.
-std::string SafeFileName(std::string name) {
-  name = DecodeSpaces(name);
-  std::string clean;
-  for (const char c : name)
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F && c != '/')
-      clean += c;
-  if (clean.size() > 255)
-    clean.resize(255);
-  if (clean.empty() || clean == "." || clean == "..")
-    return "index.html";
-  return clean;
-}
 
 } // namespace
 
@@ -97,7 +84,7 @@ std::string TGetSession::TargetFileName() const {
   if (!options_.OutputFile.empty())
     return std::filesystem::absolute(options_.OutputFile).string();
   const std::string folder = options_.Folder.empty() ? "." : options_.Folder;
-  return std::filesystem::absolute(std::filesystem::path(folder) / SafeFileName(TUrl(options_.Url).FileName))
+  return std::filesystem::absolute(std::filesystem::path(folder) / FileNameFromUrl(TUrl(options_.Url)))
       .string();
 }
 
