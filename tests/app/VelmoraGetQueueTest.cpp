@@ -1,3 +1,4 @@
+#include "app/VelmoraGetRunner.h"
 #include "net/ScriptedServer.h"
 #include "platform/SettingsDatabase.h"
 #include "store/Registry.h"
@@ -36,7 +37,7 @@ std::string Bytes(std::size_t size, char seed) {
 }
 
 // velmora-get with several URLs, as a child process with a home folder of the test's own.
-class VelmoraGetQueueTest : public ::testing::Test {
+class VelmoraGetQueueTest : public testing::VelmoraGetRunner {
 protected:
   VelmoraGetQueueTest() {
     // Quick retries, so a test waits seconds, not minutes.
@@ -45,42 +46,6 @@ protected:
     settings.WriteInteger("Options", "RetryDelay", 1);
     settings.WriteInteger("Options", "RetryTimes", 4);
   }
-
-  pid_t Spawn(const std::vector<std::string> &arguments) {
-    std::vector<std::string> words{VELMORA_GET_PROGRAM, "-q", "-d", out.path().string()};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string &word : words)
-      argv.push_back(word.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment{"VELMORA_HOME=" + home.path().string(), "PATH=/usr/bin:/bin"};
-    std::vector<char *> envp;
-    envp.reserve(environment.size() + 1);
-    for (std::string &entry : environment)
-      envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
-    return pid;
-  }
-
-  // The exit status, or -1000 when it had to be killed after the deadline.
-  static int Wait(pid_t pid) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > until) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1000;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  }
-
-  int Run(const std::vector<std::string> &arguments) { return Wait(Spawn(arguments)); }
 
   // The status of every record file left in the partial-downloads folder.
   std::multiset<std::string> StatusesOnDisk() const {
@@ -95,8 +60,6 @@ protected:
     }
     return statuses;
   }
-
-  TempDir home, out;
 };
 
 // The most files nginx was serving at any one moment, from its log of "$msec $request_time $uri":
