@@ -26,7 +26,8 @@ int OpenNoFollow(const std::string &path, int flags) {
 TPartFile::~TPartFile() { Close(); }
 
 TPartFile::TPartFile(TPartFile &&other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), writeBehind_(other.writeBehind_), writtenBackTo_(other.writtenBackTo_) {}
+    : fd_(std::exchange(other.fd_, -1)), writeBehind_(other.writeBehind_),
+      writtenBackTo_(other.writtenBackTo_) {}
 
 TPartFile &TPartFile::operator=(TPartFile &&other) noexcept {
   if (this != &other) {
