@@ -6,9 +6,7 @@
 #include "store/IndependentGeneralFunctions.h"
 #include "store/RecordSettings.h"
 
-#include <csignal>
 #include <filesystem>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -41,7 +39,7 @@ TGetQueueSession::TGetQueueSession(TAppEnvironment &app, const TGetOptions &opti
       recordContext_{app.Words, app.Translator->AsFunction(), nullptr,
                      [this] { return PartialDownloadsDirectory(*app_.Settings, app_.Paths); }},
       ui_(app.Words, stderr, isatty(STDERR_FILENO) != 0, options.Quiet), progressTimer_(loop_),
-      signals_(loop_) {
+      signals_(loop_, [this] { Interrupt(); }) {
   statistics_.Load();
   if (options_.HangUp)
     modem_ = std::make_unique<TModemConnection>(loop_, std::make_shared<platform::LinuxPointToPointLinks>());
@@ -71,32 +69,13 @@ TGetQueueSession::TGetQueueSession(TAppEnvironment &app, const TGetOptions &opti
   ui_.OnAuthenticationRequired = [this](TDownloader &downloader, TPartDownloadSlot &slot) {
     system_->AbortSlotAuthenticated(downloader, slot);
   };
-
-  // Ctrl-C and termination reach the loop as events, so the downloads pause cleanly.
-  sigset_t mask;
-  sigemptyset(&mask);
-  sigaddset(&mask, SIGINT);
-  sigaddset(&mask, SIGTERM);
-  sigaddset(&mask, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &mask, nullptr);
-  signalFd_ = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (signalFd_ >= 0)
-    signals_.start(signalFd_, platform::EventLoop::ioRead, [this](uint32_t) {
-      signalfd_siginfo info{};
-      while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      }
-      Interrupt();
-    });
 }
 
 TGetQueueSession::~TGetQueueSession() {
   system_.reset();
   shutdown_.reset();
   modem_.reset();
-  signals_.stop();
   progressTimer_.stop();
-  if (signalFd_ >= 0)
-    close(signalFd_);
   // What was released at the end still waits in the loop.
   loop_.runOnce(0);
 }

@@ -4,6 +4,7 @@
 #include "app/GetOptions.h"
 #include "app/GetSession.h"
 #include "app/TerminalUi.h"
+#include "app/TerminationSignals.h"
 #include "engine/Downloader.h"
 #include "engine/PartDownloaderFactory.h"
 #include "management/Downloads.h"
@@ -65,8 +66,7 @@ private:
   std::unique_ptr<TDownloadSystem> system_;
   std::vector<std::string> tempFileNames_; // of our records, which the download system owns
   platform::LoopTimer progressTimer_;
-  platform::LoopWatch signals_;
-  int signalFd_ = -1;
+  TTerminationSignals signals_;
   bool interrupted_ = false;
   bool finalActionsDone_ = false;
   int exit_ = geFailed;

@@ -9,10 +9,8 @@
 #include "store/RecordSettings.h"
 #include "unzip/Unzip.h"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -48,34 +46,16 @@ TGetSession::TGetSession(TAppEnvironment &app, const TGetOptions &options)
           {},    DecimalSeparator()},
       recordContext_{app.Words, app.Translator->AsFunction(), nullptr,
                      [this] { return PartialDownloadsDirectory(*app_.Settings, app_.Paths); }},
-      progressTimer_(loop_), timeOutTimer_(loop_), signals_(loop_) {
+      progressTimer_(loop_), timeOutTimer_(loop_), signals_(loop_, [this] { Interrupt(); }) {
   terminal_ = isatty(STDERR_FILENO) != 0;
   statistics_.Load();
-  // Ctrl-C and termination reach the loop as events, so the download pauses cleanly.
-  sigset_t mask;
-  sigemptyset(&mask);
-  sigaddset(&mask, SIGINT);
-  sigaddset(&mask, SIGTERM);
-  sigaddset(&mask, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &mask, nullptr);
-  signalFd_ = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (signalFd_ >= 0)
-    signals_.start(signalFd_, platform::EventLoop::ioRead, [this](uint32_t) {
-      signalfd_siginfo info{};
-      while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      }
-      Interrupt();
-    });
 }
 
 TGetSession::~TGetSession() {
   combine_.reset();
   downloader_.reset();
-  signals_.stop();
   progressTimer_.stop();
   timeOutTimer_.stop();
-  if (signalFd_ >= 0)
-    close(signalFd_);
   // Part downloaders released at the end still wait in the loop.
   loop_.runOnce(0);
 }

@@ -2,6 +2,7 @@
 
 #include "app/AppEnvironment.h"
 #include "app/GetOptions.h"
+#include "app/TerminationSignals.h"
 #include "engine/CombineParts.h"
 #include "engine/Downloader.h"
 #include "engine/HttpPartDownloader.h"
@@ -82,8 +83,7 @@ private:
   std::unique_ptr<TDownloader> downloader_;
   std::unique_ptr<TCombineParts> combine_;
   platform::LoopTimer progressTimer_, timeOutTimer_;
-  platform::LoopWatch signals_;
-  int signalFd_ = -1;
+  TTerminationSignals signals_;
   bool terminal_ = false;
   std::string lastStatus_;
   int exit_ = geFailed;

@@ -133,15 +133,15 @@ void EventLoop::wake() {
 }
 
 void EventLoop::armTimerFd() {
-  itimerspec spec{};
+  itimerspec due{};
   if (!deadlines_.empty()) {
     const uint64_t deadline = deadlines_.begin()->first;
-    spec.it_value.tv_sec = static_cast<time_t>(deadline / 1000);
-    spec.it_value.tv_nsec = static_cast<long>((deadline % 1000) * 1000000);
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-      spec.it_value.tv_nsec = 1; // zero would disarm
+    due.it_value.tv_sec = static_cast<time_t>(deadline / 1000);
+    due.it_value.tv_nsec = static_cast<long>((deadline % 1000) * 1000000);
+    if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0)
+      due.it_value.tv_nsec = 1; // zero would disarm
   }
-  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
 }
 
 void EventLoop::run() {
