@@ -27,20 +27,9 @@ std::string Numbered(const std::string &path, int n) {
 } // namespace
 
 TGetQueueSession::TGetQueueSession(TAppEnvironment &app, const TGetOptions &options)
-    : app_(app), options_(options),
-      credentials_(options.User, options.Password), http_{loop_, *app.Settings,
-                                                          ProxyEnvironment(options.Proxy), credentials_,
-                                                          app.Words},
-      ftp_{loop_, *app.Settings, platform::SystemEnvironment(), app.Words}, factory_(http_, ftp_),
-      pings_(loop_), localMirrors_(app.Paths.mirrorListFile), statistics_(TServerStatsFiles::Of(app.Paths)),
-      downloaderContext_{
-          loop_, *app.Settings,     app.Words, factory_, {&pings_, &localMirrors_, &statistics_},
-          {},    DecimalSeparator()},
-      recordContext_{app.Words, app.Translator->AsFunction(), nullptr,
-                     [this] { return PartialDownloadsDirectory(*app_.Settings, app_.Paths); }},
+    : app_(app), options_(options), engine_(app, options),
       ui_(app.Words, stderr, isatty(STDERR_FILENO) != 0, options.Quiet), progressTimer_(loop_),
       signals_(loop_, [this] { Interrupt(); }) {
-  statistics_.Load();
   if (options_.HangUp)
     modem_ = std::make_unique<TModemConnection>(loop_, std::make_shared<platform::LinuxPointToPointLinks>());
   if (options_.Shutdown)
@@ -48,11 +37,11 @@ TGetQueueSession::TGetQueueSession(TAppEnvironment &app, const TGetOptions &opti
   TDownloadSystemContext context{loop_,
                                  *app.Settings,
                                  app.Words,
-                                 recordContext_,
-                                 downloaderContext_,
+                                 engine_.RecordContext,
+                                 engine_.DownloaderContext,
                                  ui_,
                                  app.Paths.defaultSaveFolder,
-                                 &statistics_,
+                                 &engine_.Statistics,
                                  modem_.get(),
                                  shutdown_.get()};
   context.MaxSimultaneousDownloads = options_.Jobs;
@@ -110,12 +99,12 @@ std::unique_ptr<TLocalDownloadinfo> TGetQueueSession::FindOrCreateRecord(const s
       continue;
     std::string base = it->path().string();
     base.resize(base.size() - 4);
-    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, recordContext_);
+    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, engine_.RecordContext);
     if (!record->Damaged() && !record->IsDone() && record->Url.Url == url &&
         record->LocalFileName == localFileName)
       return record;
   }
-  auto record = std::make_unique<TLocalDownloadinfo>(TUrl(url), "", recordContext_);
+  auto record = std::make_unique<TLocalDownloadinfo>(TUrl(url), "", engine_.RecordContext);
   record->LocalFileName = localFileName;
   return record;
 }

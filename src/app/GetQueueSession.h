@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/AppEnvironment.h"
+#include "app/GetEngine.h"
 #include "app/GetOptions.h"
-#include "app/GetSession.h"
 #include "app/TerminalUi.h"
 #include "app/TerminationSignals.h"
 #include "engine/Downloader.h"
@@ -50,16 +50,8 @@ private:
 
   TAppEnvironment &app_;
   const TGetOptions &options_;
-  platform::EventLoop loop_;
-  TCommandLineCredentials credentials_;
-  THttpPartContext http_;
-  TFtpPartContext ftp_;
-  TPartDownloaderFactory factory_;
-  TPingSystemFactory pings_;
-  TLocalMirrorList localMirrors_;
-  TServerStats statistics_;
-  TDownloaderContext downloaderContext_;
-  TRecordContext recordContext_;
+  TGetEngine engine_;
+  platform::EventLoop &loop_ = engine_.Loop;
   TTerminalUi ui_;
   std::unique_ptr<TModemConnection> modem_;
   std::unique_ptr<TWinReboot> shutdown_;

@@ -15,17 +15,6 @@
 
 namespace velmora {
 
-platform::Environment ProxyEnvironment(const std::string &proxy) {
-  platform::Environment system = platform::SystemEnvironment();
-  if (proxy.empty())
-    return system;
-  return [system, proxy](const std::string &name) -> std::optional<std::string> {
-    if (name == "http_proxy" || name == "HTTP_PROXY")
-      return proxy;
-    return system(name);
-  };
-}
-
 namespace {
 
 constexpr std::string_view kOptions = "Options";
@@ -35,20 +24,9 @@ constexpr uint32_t kTimeOutCheckInterval = 1000;
 } // namespace
 
 TGetSession::TGetSession(TAppEnvironment &app, const TGetOptions &options)
-    : app_(app), options_(options),
-      credentials_(options.User, options.Password), http_{loop_, *app.Settings,
-                                                          ProxyEnvironment(options.Proxy), credentials_,
-                                                          app.Words},
-      ftp_{loop_, *app.Settings, platform::SystemEnvironment(), app.Words}, factory_(http_, ftp_),
-      pings_(loop_), localMirrors_(app.Paths.mirrorListFile), statistics_(TServerStatsFiles::Of(app.Paths)),
-      downloaderContext_{
-          loop_, *app.Settings,     app.Words, factory_, {&pings_, &localMirrors_, &statistics_},
-          {},    DecimalSeparator()},
-      recordContext_{app.Words, app.Translator->AsFunction(), nullptr,
-                     [this] { return PartialDownloadsDirectory(*app_.Settings, app_.Paths); }},
-      progressTimer_(loop_), timeOutTimer_(loop_), signals_(loop_, [this] { Interrupt(); }) {
+    : app_(app), options_(options), engine_(app, options), progressTimer_(loop_), timeOutTimer_(loop_),
+      signals_(loop_, [this] { Interrupt(); }) {
   terminal_ = isatty(STDERR_FILENO) != 0;
-  statistics_.Load();
 }
 
 TGetSession::~TGetSession() {
@@ -77,14 +55,14 @@ TLocalDownloadinfo &TGetSession::FindOrCreateRecord(const std::string &localFile
       continue;
     std::string base = it->path().string();
     base.resize(base.size() - 4);
-    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, recordContext_);
+    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, engine_.RecordContext);
     if (!record->Damaged() && !record->IsDone() && record->Url.Url == options_.Url &&
         record->LocalFileName == localFileName) {
       record_ = std::move(record);
       return *record_;
     }
   }
-  record_ = std::make_unique<TLocalDownloadinfo>(TUrl(options_.Url), "", recordContext_);
+  record_ = std::make_unique<TLocalDownloadinfo>(TUrl(options_.Url), "", engine_.RecordContext);
   record_->LocalFileName = localFileName;
   return *record_;
 }
@@ -134,10 +112,10 @@ void TGetSession::Attach(TDownloader &downloader) {
   downloader.OnDownloadError = [this](TDownloader &) { OnDownloadError(); };
   downloader.OnFileSizeRequestDone = [this](TDownloader &) { Save(); };
   downloader.OnPingedMirror = [this](TDownloader &, TFileMirror &mirror, int32_t) {
-    statistics_.AddPing(mirror.Url.Host, mirror.PingTime);
+    engine_.Statistics.AddPing(mirror.Url.Host, mirror.PingTime);
   };
   downloader.OnServerStat = [this](const std::string &host, int64_t rate) {
-    statistics_.AddSpeed(host, rate);
+    engine_.Statistics.AddSpeed(host, rate);
   };
   downloader.OnAuthenticationRequired = [](TDownloader &, TPartDownloadSlot &slot) {
     // Nobody can be asked here: the part gives up as if the user had cancelled.
@@ -245,7 +223,7 @@ int TGetSession::Run() {
 
   const TSettingsStore &settings = *app_.Settings;
   const int32_t parts = options_.Parts.value_or(settings.ReadInteger(kOptions, "SplitParts", 4));
-  downloader_ = std::make_unique<TDownloader>(downloaderContext_, record, parts,
+  downloader_ = std::make_unique<TDownloader>(engine_.DownloaderContext, record, parts,
                                               settings.ReadBool(kOptions, "TryLocalMirrorlist", true), true);
   Attach(*downloader_);
   for (const std::string &mirror : options_.Mirrors)

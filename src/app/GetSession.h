@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppEnvironment.h"
+#include "app/GetEngine.h"
 #include "app/GetOptions.h"
 #include "app/TerminationSignals.h"
 #include "engine/CombineParts.h"
@@ -19,27 +20,6 @@
 #include <string>
 
 namespace velmora {
-
-// The system's environment, with the command line's proxy (when given) in place of the system's.
-platform::Environment ProxyEnvironment(const std::string &proxy);
-
-// Exit statuses of velmora-get.
-enum TGetExit : int { geOk = 0, geFailed = 1, geUsage = 2, geInterrupted = 130 };
-
-// The credentials of the command line, else those of the address.
-class TCommandLineCredentials : public ISiteCredentials {
-public:
-  TCommandLineCredentials(std::optional<std::string> user, std::optional<std::string> password)
-      : user_(std::move(user)), password_(std::move(password)) {}
-  void SetCredentials(const TUrl &, const std::string &, const std::string &, const std::string &) override {}
-  std::string GetUser(const TUrl &Url, const std::string &) override { return user_.value_or(Url.User); }
-  std::string GetPassword(const TUrl &Url, const std::string &) override {
-    return password_.value_or(Url.Password);
-  }
-
-private:
-  std::optional<std::string> user_, password_;
-};
 
 // One download from the command line, on the same engine, settings and record files as the
 // program: a second run of the same command resumes from the part files of the first.
@@ -69,16 +49,8 @@ private:
 
   TAppEnvironment &app_;
   const TGetOptions &options_;
-  platform::EventLoop loop_;
-  TCommandLineCredentials credentials_;
-  THttpPartContext http_;
-  TFtpPartContext ftp_;
-  TPartDownloaderFactory factory_;
-  TPingSystemFactory pings_;
-  TLocalMirrorList localMirrors_;
-  TServerStats statistics_;
-  TDownloaderContext downloaderContext_;
-  TRecordContext recordContext_;
+  TGetEngine engine_;
+  platform::EventLoop &loop_ = engine_.Loop;
   std::unique_ptr<TLocalDownloadinfo> record_;
   std::unique_ptr<TDownloader> downloader_;
   std::unique_ptr<TCombineParts> combine_;

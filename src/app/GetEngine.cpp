@@ -1,0 +1,31 @@
+#include "app/GetEngine.h"
+
+#include "store/IndependentGeneralFunctions.h"
+#include "store/RecordSettings.h"
+
+namespace velmora {
+
+platform::Environment ProxyEnvironment(const std::string &proxy) {
+  platform::Environment system = platform::SystemEnvironment();
+  if (proxy.empty())
+    return system;
+  return [system, proxy](const std::string &name) -> std::optional<std::string> {
+    if (name == "http_proxy" || name == "HTTP_PROXY")
+      return proxy;
+    return system(name);
+  };
+}
+
+TGetEngine::TGetEngine(TAppEnvironment &app, const TGetOptions &options)
+    : Credentials(options.User, options.Password), Http{Loop, *app.Settings, ProxyEnvironment(options.Proxy),
+                                                        Credentials, app.Words},
+      Ftp{Loop, *app.Settings, platform::SystemEnvironment(), app.Words}, Factory(Http, Ftp), Pings(Loop),
+      LocalMirrors(app.Paths.mirrorListFile), Statistics(TServerStatsFiles::Of(app.Paths)),
+      DownloaderContext{Loop, *app.Settings,     app.Words, Factory, {&Pings, &LocalMirrors, &Statistics},
+                        {},   DecimalSeparator()},
+      RecordContext{app.Words, app.Translator->AsFunction(), nullptr,
+                    [&app] { return PartialDownloadsDirectory(*app.Settings, app.Paths); }} {
+  Statistics.Load();
+}
+
+} // namespace velmora
