@@ -324,8 +324,8 @@ void THTTPPartDownloader::AcceptResponse(int32_t status) {
     return;
   }
   accepting_ = !stopped_ && !Aborted && !Paused && State != pdsError && client.State() == httpReceivingBody;
-  // Known only now that the split after the size request is done: this part is the whole file.
-  file_.WriteBehind(StartByte == 0 && (EndByte <= 0 || (RemoteSize > 0 && EndByte + 1 >= RemoteSize)));
+  // The first part becomes the start of the final file when the parts are joined.
+  file_.WriteBehind(StartByte == 0);
 }
 
 void THTTPPartDownloader::DemandCredentials() {

@@ -29,8 +29,8 @@ public:
   // Writes all of data at offset; false on any failure (a full disk among them).
   bool WriteAt(int64_t offset, std::string_view data);
   bool Truncate(int64_t length);
-  // For a part that is the whole file and so becomes the final file as it is: the kernel starts
-  // writing what arrives as it arrives, so the flush before the rename finds little left to write.
+  // For the first part, which the join turns into the final file: the kernel starts writing what
+  // arrives as it arrives, so the flush before the rename finds little left to write.
   void WriteBehind(bool on) { writeBehind_ = on; }
   void Close();
 

@@ -1,5 +1,7 @@
 #include "engine/PartJoin.h"
 
+#include "engine/PartFile.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -26,6 +28,18 @@ struct JoinFailure {
   std::string message;
 };
 struct JoinCancelled {};
+
+// The folder a file is in; "." for a bare name.
+std::string FolderOf(const std::string &file) {
+  const std::filesystem::path path(file);
+  return path.has_parent_path() ? path.parent_path().string() : ".";
+}
+
+// Whether folder is on the device dev, so that a rename from there into it can work.
+bool OnFileSystem(dev_t dev, const std::string &folder) {
+  struct stat info {};
+  return ::stat(folder.c_str(), &info) == 0 && info.st_dev == dev;
+}
 
 std::string Reason(int errorNumber) {
   char buffer[256];
@@ -74,12 +88,12 @@ public:
     if (job_.LocalFileName.empty())
       throw JoinFailure{texts_.CouldntOpen + " "};
     checkFinalName();
-    if (kernelCopy_ && moveOnlyPart())
+    if (kernelCopy_ && joinIntoFirstPart())
       return;
     ClosedOnExit target(createTemporary());
     std::vector<std::string> parts;
     while (total_ < size_) {
-      const std::string part = job_.TempFileName + "." + std::to_string(total_);
+      const std::string part = PartFileName(job_.TempFileName, total_);
       appendPart(target.get(), part);
       parts.push_back(part);
     }
@@ -97,7 +111,7 @@ private:
   }
 
   int64_t SizeOfFirstPart() const {
-    const std::string first = job_.TempFileName + ".0";
+    const std::string first = PartFileName(job_.TempFileName, 0);
     struct stat info {};
     if (::stat(first.c_str(), &info) != 0)
       throw JoinFailure{texts_.CouldntOpen + " " + first};
@@ -123,9 +137,8 @@ private:
 
   // The final file's folder exists afterwards; a file already there is replaced in its mode.
   void checkFinalName() {
-    const std::filesystem::path local(job_.LocalFileName);
     std::error_code ignored;
-    std::filesystem::create_directories(local.has_parent_path() ? local.parent_path() : ".", ignored);
+    std::filesystem::create_directories(FolderOf(job_.LocalFileName), ignored);
     struct stat existing {};
     if (::stat(job_.LocalFileName.c_str(), &existing) == 0) {
       if (!S_ISREG(existing.st_mode))
@@ -134,36 +147,78 @@ private:
     }
   }
 
-  // A single part that is the whole file becomes the final file by a rename, so no byte is copied;
-  // it is flushed first, so the final name never stands for data that is not on disk. False when
-  // the copy has to do it (another file system, anything unusual).
-  bool moveOnlyPart() {
-    const std::string part = job_.TempFileName + ".0";
+  // The first part already holds the start of the file: the others are appended to it and it is
+  // renamed into place, so its bytes are neither copied nor written again. This is as safe as
+  // copying into a temporary file: the other parts stay until the rename, a failure cuts the first
+  // part back to its length, and a crash leaves it longer than its range, which the next start of
+  // the download cuts back before joining again. False when the copy has to do it: a part missing or
+  // of the wrong length (the copy names it), another file system, a first part with other links.
+  bool joinIntoFirstPart() {
+    const std::string first = PartFileName(job_.TempFileName, 0);
     struct stat info {};
-    if (size_ <= 0 || ::lstat(part.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != size_)
+    if (size_ <= 0 || ::lstat(first.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1)
       return false;
-    ClosedOnExit source(::open(part.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (source.get() < 0)
+    const int64_t firstLength = info.st_size;
+    const std::optional<std::vector<std::string>> rest = OtherParts(firstLength);
+    if (!rest || !OnFileSystem(info.st_dev, FolderOf(job_.LocalFileName)))
       return false;
-    if (cancelled_.load(std::memory_order_relaxed))
-      throw JoinCancelled{};
-    if (keptMode_)
-      (void)::fchmod(source.get(), *keptMode_);
-    if (::fsync(source.get()) != 0)
-      failToWrite(errno);
-    if (cancelled_.load(std::memory_order_relaxed))
-      throw JoinCancelled{};
-    if (::rename(part.c_str(), job_.LocalFileName.c_str()) != 0)
+    ClosedOnExit target(::open(first.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (target.get() < 0 || ::lseek(target.get(), firstLength, SEEK_SET) != firstLength)
       return false;
+    // The disk writes the first part while the others are appended.
+    (void)::sync_file_range(target.get(), 0, firstLength, SYNC_FILE_RANGE_WRITE);
+    writebackStart_ = total_ = firstLength;
+    reportBlocks(0, 0, firstLength);
+    reportPercent(total_);
+    try {
+      for (const std::string &part : *rest)
+        appendPart(target.get(), part);
+      if (total_ != size_)
+        throw JoinFailure{texts_.FilesizeMismatch + " " + job_.LocalFileName};
+      flush(target.get());
+      if (::rename(first.c_str(), job_.LocalFileName.c_str()) != 0) {
+        cutBack(target.get(), firstLength);
+        total_ = writebackStart_ = 0; // the copy starts from the beginning
+        return false;
+      }
+    } catch (...) {
+      cutBack(target.get(), firstLength);
+      throw;
+    }
     syncFolderOf(job_.LocalFileName);
-    reportBlocks(0, 0, size_);
-    reportPercent(size_);
+    reportPercent(total_);
+    for (const std::string &part : *rest)
+      ::unlink(part.c_str());
     return true;
+  }
+
+  // The names of the parts after a first part of firstLength bytes, when they are all there and
+  // make up the file exactly.
+  std::optional<std::vector<std::string>> OtherParts(int64_t firstLength) const {
+    std::vector<std::string> parts;
+    int64_t total = firstLength;
+    // Each step adds at least one byte, so the walk ends after at most size_ steps.
+    while (total > 0 && total < size_) {
+      const std::string part = PartFileName(job_.TempFileName, total);
+      const std::optional<int64_t> length = PartFileSize(part);
+      if (!length || *length <= 0)
+        return std::nullopt;
+      parts.push_back(part);
+      total += *length;
+    }
+    if (total != size_)
+      return std::nullopt;
+    return parts;
+  }
+
+  static void cutBack(int target, int64_t firstLength) {
+    // Should this fail too, the next start of the download cuts the part back.
+    (void)::ftruncate(target, firstLength);
   }
 
   int createTemporary() {
     const std::filesystem::path local(job_.LocalFileName);
-    const std::filesystem::path folder = local.has_parent_path() ? local.parent_path() : ".";
+    const std::filesystem::path folder = FolderOf(job_.LocalFileName);
     const std::string couldntOpen = texts_.CouldntOpen + " " + job_.LocalFileName;
     std::random_device seed;
     std::mt19937 random(seed());
@@ -253,13 +308,19 @@ private:
     }
   }
 
-  void commit(ClosedOnExit &target) {
+  // Flushes the joined file before it takes the final name, so that the name never stands for data
+  // that is not on disk.
+  void flush(int target) {
     if (cancelled_.load(std::memory_order_relaxed))
       throw JoinCancelled{};
     if (keptMode_)
-      (void)::fchmod(target.get(), *keptMode_); // the replaced file's mode; its data matters more
-    if (::fsync(target.get()) != 0)
+      (void)::fchmod(target, *keptMode_); // the replaced file's mode; its data matters more
+    if (::fsync(target) != 0)
       failToWrite(errno);
+  }
+
+  void commit(ClosedOnExit &target) {
+    flush(target.get());
     if (const int error = target.close())
       failToWrite(error);
     if (::rename(temporary_.c_str(), job_.LocalFileName.c_str()) != 0)
@@ -269,9 +330,7 @@ private:
   }
 
   static void syncFolderOf(const std::string &file) {
-    const std::filesystem::path path(file);
-    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
       return;
     // Some file systems refuse to flush a folder; the rename has happened all the same.

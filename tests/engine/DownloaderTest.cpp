@@ -172,6 +172,24 @@ TEST_F(DownloaderPeerTest, AnInterruptedDownloadResumesFromItsPartFiles) {
   EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
 }
 
+// A join interrupted by a crash leaves the first part longer than its range, with the other parts
+// still there: the next start cuts it back and hands the parts to joining again.
+TEST_F(DownloaderPeerTest, AFirstPartLeftLongByAnInterruptedJoinIsCutBack) {
+  constexpr int64_t kSize = 300000, kSecond = 100000, kThird = 200000;
+  Serve("joined.bin", kSize);
+  NewRecord(nginx.url("/files/joined.bin"));
+  record->FileSize = kSize;
+  record->NumOfParts = 3;
+  testing::WriteWholeFile(PartFileName(record->TempFileName, 0), RemoteBytes(0, kSecond + 1234));
+  testing::WriteWholeFile(PartFileName(record->TempFileName, kSecond),
+                          RemoteBytes(kSecond, kThird - kSecond));
+  testing::WriteWholeFile(PartFileName(record->TempFileName, kThird), RemoteBytes(kThird, kSize - kThird));
+  Start();
+  ASSERT_TRUE(RunUntilEvent("all-parts-done")) << ::testing::PrintToString(events);
+  EXPECT_EQ(testing::ReadWholeFile(PartFileName(record->TempFileName, 0)), RemoteBytes(0, kSecond));
+  EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
+}
+
 TEST_F(DownloaderPeerTest, PartsOnADeadMirrorMoveToOneThatAnswers) {
   constexpr int64_t kSize = 400 * 1024;
   Serve("mirrored.bin", kSize);

@@ -168,6 +168,33 @@ TEST_P(PartJoinTest, OnePartThatIsTheWholeFileReplacesAnEarlierFile) {
   EXPECT_EQ(joined.st_ino == part.st_ino, GetParam()) << "moved with the kernel's way, copied otherwise";
 }
 
+// With the kernel's way the others are appended to the first part, which is then moved into
+// place; a first part that has another name too is copied instead, so that name keeps its bytes.
+TEST_P(PartJoinTest, TheFirstPartBecomesTheFileUnlessItHasOtherLinks) {
+  const Parts parts{{0, Pattern(70000, 'q')}, {70000, Pattern(5000, 'r')}, {75000, Pattern(25000, 's')}};
+  const std::string joined = parts.at(0) + parts.at(70000) + parts.at(75000);
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "first part with another link" : "first part alone");
+    writeParts(parts);
+    const std::string link = dir.file("another name");
+    if (linked) {
+      ASSERT_EQ(::link((stem + ".0").c_str(), link.c_str()), 0);
+    }
+    struct stat first {};
+    ASSERT_EQ(::stat((stem + ".0").c_str(), &first), 0);
+    ASSERT_TRUE(join(100000).Combined);
+    EXPECT_EQ(ReadWholeFile(local), joined);
+    expectPartsGone(parts);
+    struct stat result {};
+    ASSERT_EQ(::stat(local.c_str(), &result), 0);
+    EXPECT_EQ(result.st_ino == first.st_ino, GetParam() && !linked);
+    if (linked) {
+      EXPECT_EQ(ReadWholeFile(link), parts.at(0));
+    }
+    fs::remove(link);
+  }
+}
+
 TEST_P(PartJoinTest, FinalNameThatCannotBeAFileIsReported) {
   writeParts({{0, "data"}});
   fs::create_directories(local); // a folder stands where the file should go
