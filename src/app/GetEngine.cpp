@@ -19,8 +19,8 @@ platform::Environment ProxyEnvironment(const std::string &proxy) {
 TGetEngine::TGetEngine(TAppEnvironment &app, const TGetOptions &options)
     : Credentials(options.User, options.Password), Http{Loop, *app.Settings, ProxyEnvironment(options.Proxy),
                                                         Credentials, app.Words},
-      Ftp{Loop, *app.Settings, platform::SystemEnvironment(), app.Words}, Factory(Http, Ftp), Pings(Loop),
-      LocalMirrors(app.Paths.mirrorListFile), Statistics(TServerStatsFiles::Of(app.Paths)),
+      Ftp{Loop, *app.Settings, platform::SystemEnvironment(), app.Words, &Credentials}, Factory(Http, Ftp),
+      Pings(Loop), LocalMirrors(app.Paths.mirrorListFile), Statistics(TServerStatsFiles::Of(app.Paths)),
       DownloaderContext{Loop, *app.Settings,     app.Words, Factory, {&Pings, &LocalMirrors, &Statistics},
                         {},   DecimalSeparator()},
       RecordContext{app.Words, app.Translator->AsFunction(), nullptr,

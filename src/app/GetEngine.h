@@ -25,7 +25,9 @@ enum TGetExit : int { geOk = 0, geFailed = 1, geUsage = 2, geInterrupted = 130 }
 // The system's environment, with the command line's proxy (when given) in place of the system's.
 platform::Environment ProxyEnvironment(const std::string &proxy);
 
-// The credentials of the command line, else those of the address.
+// The credentials of the command line, else those of the address, for both protocols. The
+// address's password belongs to the address's user: with another user named on the command line
+// and no password, the password is empty.
 class TCommandLineCredentials : public ISiteCredentials {
 public:
   TCommandLineCredentials(std::optional<std::string> user, std::optional<std::string> password)
@@ -33,7 +35,9 @@ public:
   void SetCredentials(const TUrl &, const std::string &, const std::string &, const std::string &) override {}
   std::string GetUser(const TUrl &Url, const std::string &) override { return user_.value_or(Url.User); }
   std::string GetPassword(const TUrl &Url, const std::string &) override {
-    return password_.value_or(Url.Password);
+    if (password_)
+      return *password_;
+    return user_ && *user_ != Url.User ? std::string() : Url.Password;
   }
 
 private:

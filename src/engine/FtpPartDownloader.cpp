@@ -58,8 +58,20 @@ TFTPPartDownloader::~TFTPPartDownloader() {
 TFTPPartDownloader::TTarget TFTPPartDownloader::TargetFromSettings() const {
   const TSettingsStore &settings = context_.Settings;
   TTarget target;
-  target.PassWord = PercentDecoded(Url.Password);
-  const std::string user = PercentDecoded(Url.User);
+  TUrl address = Url;
+  address.User = PercentDecoded(Url.User);
+  address.Password = PercentDecoded(Url.Password);
+  std::string user = address.User;
+  target.PassWord = address.Password;
+  if (context_.Credentials != nullptr) {
+    // Credentials given for the server replace those of the address; they come as typed, so
+    // nothing in them is decoded.
+    std::string given = context_.Credentials->GetUser(address, "");
+    if (!given.empty()) {
+      target.PassWord = context_.Credentials->GetPassword(address, "");
+      user = std::move(given);
+    }
+  }
   const std::string proxy = settings.ReadString(kOptions, "FTPProxyAddress", "");
   // Without an address there is no FTP proxy to go through, whatever the switch says (its default
   // follows the system's proxy, which is an HTTP proxy more often than not).

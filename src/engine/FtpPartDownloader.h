@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/PartDownloader.h"
+#include "engine/SiteCredentials.h"
 #include "net/FtpCli.h"
 #include "platform/Environment.h"
 #include "platform/EventLoop.h"
@@ -18,6 +19,9 @@ struct TFtpPartContext {
   const TSettingsStore &Settings;    // proxy, passive mode and time-out, read at every start
   platform::Environment Environment; // the system proxy, the default of UseFTPProxy
   const TConstants &Words;
+  // Who logs on, asked with an empty realm; none, or no user for the server: the address's user
+  // (anonymous when it names none).
+  ISiteCredentials *Credentials = nullptr;
 };
 
 // Fetches one byte range over FTP into its part file: logon, TYPE I, CWD, SIZE, REST, then the

@@ -1,4 +1,5 @@
 #include "app/GetOptions.h"
+#include "app/GetEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,30 @@ TEST(GetOptionsTest, SeveralUrlsAndTheQueueOptions) {
   EXPECT_EQ(two.Options.Url, "http://h/a");
   EXPECT_EQ(two.Options.Urls, (std::vector<std::string>{"http://h/a", "ftp://h/b"}));
   EXPECT_EQ(two.Options.Jobs, 3);
+}
+
+// The command line's user and password come before the address's; the address's password only
+// ever goes with the address's own user.
+TEST(GetOptionsTest, CredentialsOfTheCommandLineBeforeThoseOfTheAddress) {
+  struct Case {
+    std::optional<std::string> user, password;
+    std::string url, expectedUser, expectedPassword;
+  };
+  const std::vector<Case> cases = {
+      {std::nullopt, std::nullopt, "ftp://h/f", "anonymous", std::string(kAnonymousFtpPassword)},
+      {std::nullopt, std::nullopt, "http://a:pa@h/f", "a", "pa"},
+      {"b", "pb", "ftp://a:pa@h/f", "b", "pb"},
+      {"b", std::nullopt, "ftp://h/f", "b", ""},
+      {"b", std::nullopt, "http://a:pa@h/f", "b", ""},
+      {"a", std::nullopt, "http://a:pa@h/f", "a", "pa"},
+      {std::nullopt, "pb", "ftp://a:pa@h/f", "a", "pb"},
+  };
+  for (const Case &c : cases) {
+    TCommandLineCredentials credentials(c.user, c.password);
+    const TUrl url(c.url);
+    EXPECT_EQ(credentials.GetUser(url, ""), c.expectedUser) << c.url;
+    EXPECT_EQ(credentials.GetPassword(url, ""), c.expectedPassword) << c.url;
+  }
 }
 
 } // namespace

@@ -220,6 +220,56 @@ TEST_F(FtpPartScripted, ProxyGetsTheServerInTheUserNameAndPassiveMode) {
   EXPECT_EQ(commands[6], "PASV");
 }
 
+// Credentials given for the server log on in place of the address's, as they were typed, also
+// through the proxy; a source without a user for the server leaves the address's, decoded.
+TEST_F(FtpPartScripted, LogsOnWithTheGivenCredentials) {
+  class Given : public ISiteCredentials {
+  public:
+    void SetCredentials(const TUrl &, const std::string &, const std::string &,
+                        const std::string &) override {}
+    std::string GetUser(const TUrl &, const std::string &) override { return user; }
+    std::string GetPassword(const TUrl &, const std::string &) override { return password; }
+    std::string user, password;
+  } given;
+  TFtpPartContext withGiven{loop, settings, Environment(), words, &given};
+  const struct {
+    const char *name;
+    std::string user, password; // what the source gives
+    std::string userInfo;       // of the address
+    bool proxy;
+    std::vector<std::string> logon;
+  } cases[] = {
+      {"given, as typed", "bob", "p%41ss", "alice:a@", false, {"USER bob", "PASS p%41ss"}},
+      {"none given: the address's, decoded", "", "unused", "a%40b:c%3Ad@", false, {"USER a@b", "PASS c:d"}},
+      {"none given, none in the address", "", "", "", false, {"USER anonymous", "PASS velmora@example.com"}},
+      {"given, through the proxy", "bob", "pw", "u:p@", true, {"USER bob@files.example.org:2121", "PASS pw"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    transcript.clear();
+    ends = 0;
+    given.user = c.user;
+    given.password = c.password;
+    FtpScriptedServer server(
+        {UpToSize("213 10") + Answer("350 Restarting at 0") + Retrieve(kRemote) + FtpScript{StallControl()}});
+    const std::string port = std::to_string(server.port());
+    settings.WriteBool("Options", "UseFTPProxy", c.proxy);
+    settings.WriteString("Options", "FTPProxyAddress", "127.0.0.1");
+    settings.WriteString("Options", "FTPProxyPort", port);
+    MakePart(part, withGiven,
+             "ftp://" + c.userInfo + (c.proxy ? "files.example.org:2121" : "127.0.0.1:" + port) +
+                 "/pub/f.bin",
+             0, 0);
+    Start();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(transcript.back(), "done");
+    part.reset();
+    const std::vector<std::string> commands = server.commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + 2), c.logon);
+  }
+}
+
 TEST_F(FtpPartScripted, ProxySwitchWithoutAnAddressConnectsDirectly) {
   environment["ftp_proxy"] = "http://proxy.example:3128/"; // makes UseFTPProxy true by default
   FtpScriptedServer server(
