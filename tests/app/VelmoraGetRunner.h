@@ -18,11 +18,14 @@ std::string RandomBytes(std::size_t size, unsigned seed);
 // velmora-get as a child process, saving into out() with a home folder of the test's own.
 class VelmoraGetRunner : public ::testing::Test {
 protected:
-  pid_t Spawn(const std::vector<std::string> &arguments);
+  // errorFile: where standard error goes; empty: the test's own.
+  pid_t Spawn(const std::vector<std::string> &arguments, const std::string &errorFile = "");
   // The exit status, or -signal when a signal ended it; -1000 when it had to be killed after the
   // deadline.
   static int Wait(pid_t pid, std::chrono::milliseconds deadline = std::chrono::seconds(90));
   int Run(const std::vector<std::string> &arguments) { return Wait(Spawn(arguments)); }
+  // Run, with what the program wrote to standard error in errors.
+  int Run(const std::vector<std::string> &arguments, std::string &errors);
 
   TempDir home, out;
 };

@@ -17,18 +17,43 @@ struct VsftpdOptions {
 };
 
 // vsftpd on 127.0.0.1 serving root() to anonymous users (no password asked), passive and active.
-// Local users log on through the system's accounts; any other user gets 530.
+// Local users log on through the system's accounts and see the same root(); any other user, or a
+// wrong password, gets 530.
 class VsftpdPeer {
 public:
   explicit VsftpdPeer(const VsftpdOptions &options = {});
   uint16_t port() const { return peer_->port(); }
   // Files written here are served at the top of the server.
   std::filesystem::path root() const { return dir_.path() / "root"; }
-  std::string url(const std::string &path) const;
+  // userInfo is "name:password" as it stands in the address; empty: anonymous.
+  std::string url(const std::string &path, const std::string &userInfo = "") const;
 
 private:
   TempDir dir_;
   std::unique_ptr<Peer> peer_;
+};
+
+// A throw-away system account for vsftpd's local users: a random name, a home in a temporary
+// folder, a random password set with chpasswd; the destructor removes it with userdel, so a failed
+// test leaves none behind. Creating accounts needs root: without it the constructor throws a
+// runtime_error that says so. Declare it before the server, which must end its sessions first.
+class LocalFtpUser {
+public:
+  LocalFtpUser();
+  ~LocalFtpUser();
+  LocalFtpUser(const LocalFtpUser &) = delete;
+  LocalFtpUser &operator=(const LocalFtpUser &) = delete;
+  const std::string &name() const { return name_; }
+  const std::string &password() const { return password_; }
+  // "name:password" for an address; with another password for the refusals.
+  std::string userInfo() const { return name_ + ":" + password_; }
+  std::string userInfo(const std::string &password) const { return name_ + ":" + password; }
+  // Makes file the user's alone (mode 0600), so that no anonymous logon can fetch it.
+  void own(const std::filesystem::path &file) const;
+
+private:
+  TempDir dir_;
+  std::string name_, password_;
 };
 
 struct PyftpdlibOptions {
