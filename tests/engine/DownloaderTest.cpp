@@ -215,7 +215,9 @@ protected:
   }
 
   TDownloader &Make(const std::vector<int32_t> &pingTimes) {
-    record = std::make_unique<TLocalDownloadinfo>(TUrl("http://origin/f.bin"), dir.file("REC"), records);
+    // A record of its own each time, so that no case resumes the parts an earlier one split.
+    record = std::make_unique<TLocalDownloadinfo>(TUrl("http://origin/f.bin"),
+                                                  dir.file("REC" + std::to_string(++made)), records);
     downloader = std::make_unique<TDownloader>(context, *record, 4, false, true);
     downloader->MirrorList.Get(0)->PingTime = pingTimes.front();
     for (std::size_t i = 1; i < pingTimes.size(); ++i)
@@ -234,6 +236,7 @@ protected:
   std::unique_ptr<TLocalDownloadinfo> record;
   std::unique_ptr<TDownloader> downloader;
   std::vector<testing::FakePartDownloader *> parts;
+  int made = 0;
 };
 
 TEST_F(DownloaderFakeTest, ChooseMirrorTakesTheFirstThatIsNotWorseThanTheNext) {
@@ -254,6 +257,35 @@ TEST_F(DownloaderFakeTest, ChooseMirrorTakesTheFirstThatIsNotWorseThanTheNext) {
     for (int32_t i = 1; i < c.slotsOnFirst; ++i)
       d.Slots.NewSlot().SetMirror(d.MirrorList.Get(0));
     EXPECT_EQ(d.MirrorList.IndexOf(d.ChooseMirror()), c.expected) << ::testing::PrintToString(c.pings);
+  }
+}
+
+// The split chooses a mirror for each new part from the ping times known at that moment: a measured
+// mirror keeps every part while the others are still unmeasured (9999), and mirrors with equal times
+// share the parts by their slot counts.
+TEST_F(DownloaderFakeTest, TheSplitFollowsThePingTimesKnownAtThatMoment) {
+  struct Case {
+    std::vector<int32_t> pings;
+    std::vector<int32_t> partsPerMirror;
+  };
+  const std::vector<Case> cases = {
+      {{5, 9999, 9999}, {4, 0, 0}},    // only the own server has answered its ping yet
+      {{9999, 5, 9999}, {1, 3, 0}},    // the first part stays on the own server
+      {{9999, 9999, 9999}, {2, 1, 1}}, // no ping answered
+      {{5, 5, 5}, {2, 1, 1}},
+  };
+  for (const Case &c : cases) {
+    TDownloader &d = Make(c.pings);
+    testing::FakePartDownloader &first = *parts.back();
+    first.ResumeSupported = rsYes;
+    first.RemoteSize = 4 * 1024 * 1024;
+    first.Report(pdsResumeKnown);
+    first.Report(pdsFileSizeKnown);
+    ASSERT_EQ(d.Slots.NumberOfSlots(), 4) << ::testing::PrintToString(c.pings);
+    std::vector<int32_t> spread;
+    for (int32_t i = 0; i < d.MirrorList.Count(); ++i)
+      spread.push_back(d.Slots.NumberOfSlotsUsingFileMirror(d.MirrorList.Get(i)));
+    EXPECT_EQ(spread, c.partsPerMirror) << ::testing::PrintToString(c.pings);
   }
 }
 
