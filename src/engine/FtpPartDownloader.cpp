@@ -158,6 +158,7 @@ void TFTPPartDownloader::Get() {
     client.StartDownloadAt = StartByte + Existing;
     client.EndDownloadAt = EndByte > 0 ? EndByte : 0;
     client.LocalStartAt = Existing;
+    client.LocalWriteBehind = StartByte == 0; // the first part becomes the start of the final file
     client.Passive = target.Proxy || context_.Settings.ReadBool(kOptions, "PassiveMode", false);
     LastActivityTick = platform::GetTickCount();
     if (client.Connected() && client.State() == ftpIdle) {

@@ -11,8 +11,6 @@ namespace velmora {
 
 namespace {
 
-constexpr int64_t kWriteBehindStep = 8 * 1024 * 1024;
-
 int OpenNoFollow(const std::string &path, int flags) {
   int fd;
   do {
@@ -26,15 +24,13 @@ int OpenNoFollow(const std::string &path, int flags) {
 TPartFile::~TPartFile() { Close(); }
 
 TPartFile::TPartFile(TPartFile &&other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), writeBehind_(other.writeBehind_),
-      writtenBackTo_(other.writtenBackTo_) {}
+    : fd_(std::exchange(other.fd_, -1)), writeBehind_(other.writeBehind_) {}
 
 TPartFile &TPartFile::operator=(TPartFile &&other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
     writeBehind_ = other.writeBehind_;
-    writtenBackTo_ = other.writtenBackTo_;
   }
   return *this;
 }
@@ -73,15 +69,7 @@ bool TPartFile::WriteAt(int64_t offset, std::string_view data) {
     data.remove_prefix(static_cast<std::size_t>(written));
     offset += written;
   }
-  if (writeBehind_) {
-    if (offset < writtenBackTo_)
-      writtenBackTo_ = 0;
-    if (offset - writtenBackTo_ >= kWriteBehindStep) {
-      // Only a hint: a failure shows at the flush.
-      (void)::sync_file_range(fd_, writtenBackTo_, offset - writtenBackTo_, SYNC_FILE_RANGE_WRITE);
-      writtenBackTo_ = offset;
-    }
-  }
+  writeBehind_.Written(fd_, offset);
   return true;
 }
 

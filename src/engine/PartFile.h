@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WriteBehind.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,14 +33,13 @@ public:
   bool Truncate(int64_t length);
   // For the first part, which the join turns into the final file: the kernel starts writing what
   // arrives as it arrives, so the flush before the rename finds little left to write.
-  void WriteBehind(bool on) { writeBehind_ = on; }
+  void WriteBehind(bool on) { writeBehind_.SetOn(on); }
   void Close();
 
 private:
   explicit TPartFile(int fd) : fd_(fd) {}
   int fd_ = -1;
-  bool writeBehind_ = false;
-  int64_t writtenBackTo_ = 0;
+  platform::WriteBehind writeBehind_;
 };
 
 // "<tempFileName>.<startByte>": the name of the part that starts at startByte.

@@ -1,6 +1,7 @@
 #include "engine/PartJoin.h"
 
 #include "engine/PartFile.h"
+#include "platform/WriteBehind.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,8 +20,6 @@ namespace {
 constexpr int64_t kBlockSize = 65536;
 // A multiple of the block size, so that progress is reported at the same points either way.
 constexpr std::size_t kKernelCopyChunk = 128 * kBlockSize;
-// How much is copied between two starts of writeback.
-constexpr int64_t kWritebackStep = 128 * kBlockSize;
 // A temporary name stays within the 255 bytes a file name may have.
 constexpr std::size_t kMaxNameInTemporary = 200;
 
@@ -72,7 +71,9 @@ public:
   Joiner(const TPartJoinJob &job, const TCombineTexts &texts, const std::function<void(int)> &onPercent,
          const std::atomic<bool> &cancelled)
       : job_(job), texts_(texts), onPercent_(onPercent), cancelled_(cancelled), size_(job.RemoteFileSize),
-        kernelCopy_(job.KernelCopy) {}
+        kernelCopy_(job.KernelCopy) {
+    writeBehind_.SetOn(true);
+  }
 
   ~Joiner() {
     if (!temporary_.empty())
@@ -165,9 +166,9 @@ private:
     ClosedOnExit target(::open(first.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
     if (target.get() < 0 || ::lseek(target.get(), firstLength, SEEK_SET) != firstLength)
       return false;
-    // The disk writes the first part while the others are appended.
-    (void)::sync_file_range(target.get(), 0, firstLength, SYNC_FILE_RANGE_WRITE);
-    writebackStart_ = total_ = firstLength;
+    total_ = firstLength;
+    writeBehind_.Written(target.get(),
+                         total_); // the disk writes the first part while the others are appended
     reportBlocks(0, 0, firstLength);
     reportPercent(total_);
     try {
@@ -178,7 +179,7 @@ private:
       flush(target.get());
       if (::rename(first.c_str(), job_.LocalFileName.c_str()) != 0) {
         cutBack(target.get(), firstLength);
-        total_ = writebackStart_ = 0; // the copy starts from the beginning
+        total_ = 0; // the copy starts from the beginning
         return false;
       }
     } catch (...) {
@@ -258,7 +259,7 @@ private:
       reportBlocks(partBase, copied, copied + count);
       copied += count;
       total_ += count;
-      startWriteback(target);
+      writeBehind_.Written(target, total_);
     }
     reportPercent(total_);
     // Nothing was appended: the next part would have this same name, so the join cannot go on.
@@ -285,15 +286,6 @@ private:
       throw JoinFailure{texts_.CouldntRead + " " + part + ": " + Reason(errno)};
     writeAll(target, static_cast<std::size_t>(count));
     return count;
-  }
-
-  // Lets the disk write what is copied while the copy goes on, so that the fsync at the end finds
-  // little left to write. Only a hint: the fsync reports any failure.
-  void startWriteback(int target) {
-    if (total_ - writebackStart_ < kWritebackStep)
-      return;
-    (void)::sync_file_range(target, writebackStart_, total_ - writebackStart_, SYNC_FILE_RANGE_WRITE);
-    writebackStart_ = total_;
   }
 
   void writeAll(int target, std::size_t count) {
@@ -345,7 +337,7 @@ private:
   int64_t size_;
   bool kernelCopy_;
   int64_t total_ = 0;
-  int64_t writebackStart_ = 0;
+  platform::WriteBehind writeBehind_; // so that the flush at the end finds little left to write
   int lastPercent_ = -1;
   std::optional<mode_t> keptMode_; // of the file being replaced
   std::string temporary_;          // removed on every way out until it has been renamed into place

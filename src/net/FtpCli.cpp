@@ -597,6 +597,7 @@ void TFtpClient::GetStep() {
     FailWithText(550, "Unable to open local file " + LocalFileName, 550);
     return;
   }
+  file_.WriteBehind(LocalWriteBehind);
   if (Passive) {
     const std::optional<uint16_t> port =
         passiveReply_.rfind("229", 0) == 0 ? ParseEpsvPort(passiveReply_) : ParsePasvPort(passiveReply_);

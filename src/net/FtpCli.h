@@ -77,7 +77,8 @@ public:
   // Remote offset of the last byte wanted; once a block carries the transfer past it, the data
   // connection is closed (the caller cuts the file). 0: no limit.
   int64_t EndDownloadAt = 0;
-  int64_t LocalStartAt = 0; // where received bytes go in the local file; 0 makes it empty
+  int64_t LocalStartAt = 0;      // where received bytes go in the local file; 0 makes it empty
+  bool LocalWriteBehind = false; // the local file is flushed soon after: the kernel writes it as it arrives
 
   int32_t StatusCode() const { return statusCode_; }
   const std::string &LastResponse() const { return lastResponse_; }

@@ -40,7 +40,10 @@ bool TFtpLocalFile::Write(const char *data, std::size_t length) {
     length -= static_cast<std::size_t>(written);
     position_ += written;
   }
-  return fd_ >= 0;
+  if (fd_ < 0)
+    return false;
+  writeBehind_.Written(fd_, position_);
+  return true;
 }
 
 void TFtpLocalFile::Close() {

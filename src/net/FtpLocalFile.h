@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WriteBehind.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,12 +32,15 @@ public:
   bool Open(const std::string &path, int64_t startAt, TFtpShareMode mode);
   // Writes all of data at the current position and moves past it; false on any failure.
   bool Write(const char *data, std::size_t length);
+  // For a file that is flushed soon after it is complete: the kernel writes it as it arrives.
+  void WriteBehind(bool on) { writeBehind_.SetOn(on); }
   bool IsOpen() const { return fd_ >= 0; }
   void Close();
 
 private:
   int fd_ = -1;
   int64_t position_ = 0;
+  platform::WriteBehind writeBehind_;
 };
 
 } // namespace velmora
