@@ -12,6 +12,7 @@
 #   BENCH_TMP     where the work folder is made (default $TMPDIR or /tmp)
 #   BENCH_REBUILD "1" rebuilds velmora-get first (else it is built only when missing)
 #   BENCH_SLOW1   "1" also runs the one-connection tools on the throttled server above 16 MiB
+#   BENCH_TOOLS   only these tools (of curl curlsync vget1 aria2c axel vget8 vget8m), for a quick look
 #                 (5 MiB/s each: 256 MiB takes 51 s a run)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -137,26 +138,36 @@ done
 [[ -n "$up" ]] || { echo "compare-downloaders: nginx did not start:" >&2; cat "$work/error.log" >&2; exit 1; }
 
 # --- one measured run ---------------------------------------------------------------------------------
-# Watches the output folder for the join's temporary file and its rename into place, so the join's
-# own time (from its first start to the rename) is known without touching the program.
+# Watches the partial-downloads folder and the output folder, so that the join's own time is known
+# without touching the program: it starts when the join opens the first part file to append the
+# others to it (the last open of that file; its part download opened it earlier) and ends with the
+# rename into the output folder. A join that copies into a temporary file beside the final file
+# starts with that file instead.
 cat >"$work/watch.py" <<'EOF'
 import ctypes, os, struct, sys, time
 libc = ctypes.CDLL(None, use_errno=True)
-IN_CREATE, IN_MOVED_TO = 0x100, 0x80
+IN_OPEN, IN_CREATE, IN_MOVED_TO = 0x20, 0x100, 0x80
 fd = libc.inotify_init1(0)
-if fd < 0 or libc.inotify_add_watch(fd, sys.argv[1].encode(), IN_CREATE | IN_MOVED_TO) < 0:
-    sys.exit("inotify: " + os.strerror(ctypes.get_errno()))
-out = open(sys.argv[2], "w", buffering=1)
-open(sys.argv[3], "w").close()  # ready
+watches = {}
+for folder, mask in ((sys.argv[1], IN_CREATE | IN_MOVED_TO), (sys.argv[2], IN_OPEN)):
+    wd = libc.inotify_add_watch(fd, folder.encode(), mask)
+    if wd < 0:
+        sys.exit("inotify: " + os.strerror(ctypes.get_errno()))
+    watches[wd] = folder
+out = open(sys.argv[3], "w", buffering=1)
+open(sys.argv[4], "w").close()  # ready
 while True:
     data = os.read(fd, 65536)
     now = time.clock_gettime(time.CLOCK_REALTIME)
     offset = 0
     while offset < len(data):
-        _, mask, _, length = struct.unpack_from("iIII", data, offset)
+        wd, mask, _, length = struct.unpack_from("iIII", data, offset)
         name = data[offset + 16:offset + 16 + length].rstrip(b"\0").decode(errors="replace")
         offset += 16 + length
-        if mask & IN_CREATE and ".velmora-join-" in name:
+        if watches.get(wd) == sys.argv[2]:
+            if mask & IN_OPEN and name.endswith(".0"):
+                print(f"first-part-open {now:.6f}", file=out)
+        elif mask & IN_CREATE and ".velmora-join-" in name:
             print(f"join-start {now:.6f}", file=out)
         elif mask & IN_MOVED_TO:
             print(f"join-end {now:.6f}", file=out)
@@ -164,7 +175,8 @@ EOF
 
 start_watch() {
   rm -f "$work/watch.ready" "$work/watch.log"
-  "$python" "$work/watch.py" "$work/out" "$work/watch.log" "$work/watch.ready" &
+  mkdir -p "$work/home/Partial Downloads"
+  "$python" "$work/watch.py" "$work/out" "$work/home/Partial Downloads" "$work/watch.log" "$work/watch.ready" &
   watch_pid=$!
   for _ in $(seq 200); do
     [[ -e "$work/watch.ready" ]] && return
@@ -221,8 +233,8 @@ attempt() { # size server tool
   fi
   rss=$(tail -n 1 "$work/rss")
   if [[ $tool == vget* ]]; then
-    join=$(awk '$1=="join-start" && !s{s=$2} $1=="join-end"{e=$2} END{if (s && e) printf "%.4f", e - s; else print "-"}' \
-      "$work/watch.log")
+    join=$(awk '$1=="first-part-open"{o=$2} $1=="join-start" && !s{s=$2} $1=="join-end"{e=$2}
+      END{if (!s) s=o; if (s && e) printf "%.4f", e - s; else print "-"}' "$work/watch.log")
   fi
   awk -v s="$start" -v e="$end" -v z="$size" -v v="$server" -v t="$tool" -v r="$rss" -v j="$join" \
     'BEGIN{printf "%s %s %s %.4f %s %s\n", z, v, t, e - s, r, j}' >>"$work/results"
@@ -251,6 +263,8 @@ limit() { # name size command [output to remove]
   printf '  %-5s MiB limit  %-7s %s s\n' "$size" "$name" "$median" >&2
 }
 
+chosen() { [[ -z ${BENCH_TOOLS:-} || " $BENCH_TOOLS " == *" $1 "* ]]; }
+
 echo "Measuring (sizes ${sizes[*]} MiB, $runs runs each):" >&2
 for size in "${sizes[@]}"; do
   file="$work/www/f$size.bin"
@@ -265,14 +279,14 @@ for size in "${sizes[@]}"; do
   rm -f "$work/cp.out" "$work/dd.out" "$work/parts/"*
   for run in $(seq "$runs"); do
     for tool in curl curlsync vget1 aria2c axel vget8 vget8m; do
-      measure "$size" plain "$tool"
+      chosen "$tool" && measure "$size" plain "$tool"
     done
     for tool in aria2c axel vget8 vget8m; do
-      measure "$size" slow "$tool"
+      chosen "$tool" && measure "$size" slow "$tool"
     done
     if ((size <= 16)) || [[ $slow1 == 1 ]]; then
       for tool in curl vget1; do
-        measure "$size" slow "$tool"
+        chosen "$tool" && measure "$size" slow "$tool"
       done
     fi
   done
