@@ -50,6 +50,7 @@ elapsed() {
   awk -v s="$start" -v e="$end" 'BEGIN{printf "%.4f\n", e - s}'
 }
 : >"$work/aria2.times"
+: >"$work/aria2sync.times"
 : >"$work/ours.times"
 : >"$work/parts.times"
 # Runs velmora-get and prints the seconds until the part files held every byte, and in all.
@@ -79,11 +80,21 @@ PY
 }
 # Alternating runs, so page-cache write-back and other load hit both alike.
 for run in $(seq "$runs"); do
-  mkdir -p "$work/aria2"
-  elapsed aria2c -q -x8 -s8 -k1M --file-allocation=none -d "$work/aria2" -o big.bin "$url" >>"$work/aria2.times"
-  cmp -s "$work/aria2/big.bin" "$work/root/pub/big.bin" || { echo "run $run: aria2c's copy differs" >&2; exit 1; }
-  rm -rf "$work/aria2"
+  for flushed in no yes; do
+    mkdir -p "$work/aria2"
+    sync
+    if [[ $flushed == no ]]; then
+      elapsed aria2c -q -x8 -s8 -k1M --file-allocation=none -d "$work/aria2" -o big.bin "$url" >>"$work/aria2.times"
+    else
+      # The same made durable, as velmora-get's file is when it ends.
+      elapsed bash -c 'aria2c -q -x8 -s8 -k1M --file-allocation=none -d "$1" -o big.bin "$2" && sync -d "$1/big.bin"' \
+        _ "$work/aria2" "$url" >>"$work/aria2sync.times"
+    fi
+    cmp -s "$work/aria2/big.bin" "$work/root/pub/big.bin" || { echo "run $run: aria2c's copy differs" >&2; exit 1; }
+    rm -rf "$work/aria2"
+  done
   mkdir -p "$work/ours" "$work/home"
+  sync
   read -r parts total < <(ours)
   echo "$parts" >>"$work/parts.times"
   echo "$total" >>"$work/ours.times"
@@ -92,13 +103,16 @@ for run in $(seq "$runs"); do
 done
 summary() { sort -n "$1" | awk '{t[NR]=$1} END{printf "%s %s\n", t[1], t[int((NR+1)/2)]}'; }
 read -r aria2_best aria2_median < <(summary "$work/aria2.times")
+read -r aria2sync_best aria2sync_median < <(summary "$work/aria2sync.times")
 read -r ours_best ours_median < <(summary "$work/ours.times")
 read -r parts_best parts_median < <(summary "$work/parts.times")
 awk -v ab="$aria2_best" -v am="$aria2_median" -v ob="$ours_best" -v om="$ours_median" -v pb="$parts_best" \
-  -v pm="$parts_median" -v n="$runs" 'BEGIN{
+  -v pm="$parts_median" -v sb="$aria2sync_best" -v sm="$aria2sync_median" -v n="$runs" 'BEGIN{
   printf "%d runs each, 256 MiB from vsftpd on 127.0.0.1 in 8 parts into a file\n", n;
   printf "aria2c -x8 -s8:   best %.3f s (%.0f MiB/s), median %.3f s\n", ab, 256 / ab, am;
+  printf "  then fdatasync:  best %.3f s (%.0f MiB/s), median %.3f s\n", sb, 256 / sb, sm;
   printf "velmora-get -n 8: best %.3f s (%.0f MiB/s), median %.3f s\n", ob, 256 / ob, om;
   printf "  of which parts:  best %.3f s (%.0f MiB/s), median %.3f s; the rest joins them\n", pb, 256 / pb, pm;
   printf "time ratio ours/aria2c: best %.2f, median %.2f (goal <= 1.2); parts alone: best %.2f, median %.2f\n",
-    ob / ab, om / am, pb / ab, pm / am }'
+    ob / ab, om / am, pb / ab, pm / am;
+  printf "against aria2c then fdatasync: best %.2f, median %.2f\n", ob / sb, om / sm }'
