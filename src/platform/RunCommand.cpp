@@ -1,5 +1,6 @@
 #include "platform/RunCommand.h"
 
+#include "platform/Spawn.h"
 #include "platform/SystemError.h"
 #include "platform/Tick.h"
 
@@ -7,11 +8,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace velmora::platform {
 
@@ -34,21 +32,7 @@ public:
     if (::pipe2(fds, O_CLOEXEC) != 0)
       return errno;
     readFd_ = fds[0];
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_init(&actions);
-    int error = prepare(attributes, actions, fds[1]);
-    if (error == 0) {
-      std::vector<char *> argv;
-      argv.reserve(arguments.size() + 1);
-      for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-      argv.push_back(nullptr);
-      error = posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const int error = SpawnProgram(arguments, pid_, fds[1]);
     ::close(fds[1]);
     if (error != 0)
       pid_ = -1;
@@ -102,29 +86,6 @@ public:
   }
 
 private:
-  static int prepare(posix_spawnattr_t &attributes, posix_spawn_file_actions_t &actions, int writeFd) {
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t resetSignals;
-    sigemptyset(&resetSignals);
-    for (const int signal : {SIGPIPE, SIGXFSZ, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2})
-      sigaddset(&resetSignals, signal);
-    const short flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (const int error = posix_spawnattr_setflags(&attributes, flags))
-      return error;
-    if (const int error = posix_spawnattr_setsigmask(&attributes, &noSignals))
-      return error;
-    if (const int error = posix_spawnattr_setsigdefault(&attributes, &resetSignals))
-      return error;
-    if (const int error = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0))
-      return error;
-    if (const int error = posix_spawn_file_actions_adddup2(&actions, writeFd, 1))
-      return error;
-    if (const int error = posix_spawn_file_actions_adddup2(&actions, writeFd, 2))
-      return error;
-    return posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  }
-
   int readFd_ = -1;
   pid_t pid_ = -1;
 };
