@@ -1,19 +1,17 @@
 #include "store/Categories.h"
 #include "store/LocalDownloadInfo.h"
 
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
-#include <poll.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace velmora;
+using velmora::testing::ExpectSavingSurvivesKill;
 using velmora::testing::ReadWholeFile;
 using velmora::testing::TempDir;
 using velmora::testing::WriteWholeFile;
@@ -383,46 +381,18 @@ TEST_F(CategoryRecordsTest, RenameKeepsOrderAndResavesItsRecords) {
 // some moment; the file must then hold one version whole.
 TEST_F(CategoryListTest, KilledInTheMiddleOfSavingLeavesOldOrNewFile) {
   const std::string file = CopyFixture();
-  std::string versions[2];
-  {
-    TCategoryList list(file, {});
-    for (std::string &version : versions) {
-      list.GetByName("Old")->SetExtensions(&version == &versions[0] ? "mp3" : "mp3 ogg flac opus wav");
-      ASSERT_TRUE(list.SaveToFile());
-      version = ReadWholeFile(file);
-    }
-  }
-  for (int round = 0; round < 5; ++round) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(ready[0]);
-      TCategoryList list(file, {});
-      for (int i = 0; i < 1000000; ++i) {
-        list.GetByName("Old")->SetExtensions(i % 2 == 0 ? "mp3" : "mp3 ogg flac opus wav");
-        if (!list.SaveToFile())
-          _exit(2);
-        if (i == 20 + round * 7)
-          (void)!write(ready[1], "x", 1);
-      }
-      _exit(0);
-    }
-    close(ready[1]);
-    pollfd waitReady{ready[0], POLLIN, 0};
-    ASSERT_EQ(poll(&waitReady, 1, 20000), 1);
-    kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    close(ready[0]);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    const std::string now = ReadWholeFile(file);
-    EXPECT_TRUE(now == versions[0] || now == versions[1]) << now;
-    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
-      if (entry.path().filename() != "cat.dat")
-        std::filesystem::remove(entry.path()); // a temporary file the kill left behind
-  }
+  TCategoryList list(file, {});
+  ExpectSavingSurvivesKill(
+      file,
+      [&](int version) {
+        list.GetByName("Old")->SetExtensions(version == 0 ? "mp3" : "mp3 ogg flac opus wav");
+        return list.SaveToFile().ok;
+      },
+      [&] {
+        for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+          if (entry.path().filename() != "cat.dat")
+            std::filesystem::remove(entry.path()); // a temporary file the kill left behind
+      });
 }
 
 } // namespace

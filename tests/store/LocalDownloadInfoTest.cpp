@@ -2,21 +2,19 @@
 #include "store/Categories.h"
 
 #include "platform/EventLoop.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <map>
-#include <poll.h>
 #include <set>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace velmora;
+using velmora::testing::ExpectSavingSurvivesKill;
 using velmora::testing::ReadWholeFile;
 using velmora::testing::TempDir;
 using velmora::testing::WriteWholeFile;
@@ -436,39 +434,10 @@ TEST_F(RecordListTest, Filters) {
 
 TEST_F(RecordTest, KilledInTheMiddleOfSavingLeavesOldOrNewFile) {
   auto record = Load("CRASH", "http://host/a.zip");
-  std::string versions[2];
-  for (int v = 0; v < 2; ++v) {
-    record->Description = v == 0 ? "short" : std::string(5000, 'x');
-    ASSERT_TRUE(record->SaveDatFile());
-    versions[v] = ReadWholeFile(record->DatFileName());
-  }
-  for (int round = 0; round < 5; ++round) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(ready[0]);
-      for (int i = 0; i < 1000000; ++i) {
-        record->Description = i % 2 == 0 ? "short" : std::string(5000, 'x');
-        if (!record->SaveDatFile())
-          _exit(2);
-        if (i == 20 + round * 7)
-          (void)!write(ready[1], "x", 1);
-      }
-      _exit(0);
-    }
-    close(ready[1]);
-    pollfd waitReady{ready[0], POLLIN, 0};
-    ASSERT_EQ(poll(&waitReady, 1, 20000), 1);
-    kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    close(ready[0]);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    const std::string left = ReadWholeFile(record->DatFileName());
-    EXPECT_TRUE(left == versions[0] || left == versions[1]) << left;
-  }
+  ExpectSavingSurvivesKill(record->DatFileName(), [&](int version) {
+    record->Description = version == 0 ? "short" : std::string(5000, 'x');
+    return record->SaveDatFile().ok;
+  });
 }
 
 } // namespace
