@@ -1,4 +1,5 @@
 #include "net/FtpCli.h"
+#include "net/NetTestHelpers.h"
 #include "support/FtpPeer.h"
 #include "support/LoopRunner.h"
 #include "support/TempDir.h"
@@ -12,17 +13,6 @@ namespace velmora {
 namespace {
 
 using namespace velmora::testing;
-
-// Bytes that differ at every offset, so a block at the wrong place never passes.
-std::string Contents(std::size_t length) {
-  std::string bytes(length, '\0');
-  uint32_t state = 12345;
-  for (char &byte : bytes) {
-    state = state * 1103515245 + 12345;
-    byte = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
 
 struct Server {
   std::string host;
@@ -68,13 +58,12 @@ std::vector<uint16_t> FetchRestarted(const Server &server, bool passive, const s
       EXPECT_EQ(client.SizeResult(), (1 << 20) + 17);
     }
   }
-  loop.runOnce(0);
-  EXPECT_EQ(loop.registeredCount(), 0u);
+  ExpectLoopDrained(loop);
   return errors;
 }
 
 TEST(FtpClientPeers, RestartedRetrieveIsByteExactOnEveryServerAndMode) {
-  const std::string remote = Contents((1 << 20) + 17);
+  const std::string remote = PatternBytes((1 << 20) + 17);
   VsftpdOptions otherAddress;
   otherAddress.pasvAddress = "10.255.255.1";
   PyftpdlibOptions user;

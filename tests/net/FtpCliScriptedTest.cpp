@@ -1,4 +1,5 @@
 #include "net/FtpCli.h"
+#include "net/NetTestHelpers.h"
 #include "net/SocketErrors.h"
 #include "support/FtpScriptedServer.h"
 #include "support/LoopRunner.h"
@@ -6,28 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace velmora {
 namespace {
 
 using namespace velmora::testing;
-
-// A port on 127.0.0.1 where nothing listens.
-uint16_t ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 // The commands after the logon, with "*" at the end of an expected one matching any rest, and a last
 // one ending in "?" that may be missing (a failure racing the command it would answer).
@@ -48,7 +31,16 @@ void ExpectCommands(const std::vector<std::string> &actual, std::vector<std::str
 
 class FtpClientScripted : public ::testing::Test {
 protected:
-  FtpClientScripted() {
+  FtpClientScripted() { NewClient(); }
+
+  ~FtpClientScripted() override {
+    client.reset();
+    ExpectLoopDrained(loop);
+  }
+
+  // A fresh client; the end of each request is recorded, and must come through the loop.
+  void NewClient() {
+    client = std::make_unique<TFtpClient>(loop);
     client->OnRequestDone = [this](TFtpClient &, TFtpRequest type, uint16_t error) {
       EXPECT_FALSE(insideCall) << "OnRequestDone must come through the loop";
       doneType = type;
@@ -57,18 +49,23 @@ protected:
     };
   }
 
-  ~FtpClientScripted() override {
-    client.reset();
-    loop.runOnce(0);
-    EXPECT_EQ(loop.registeredCount(), 0u);
-  }
-
-  void Use(const FtpScriptedServer &server) {
+  void Use(uint16_t port) {
     client->HostName = "127.0.0.1";
-    client->Port = std::to_string(server.port());
+    client->Port = std::to_string(port);
     client->UserName = "u";
     client->PassWord = "p";
     client->Timeout = 2000;
+  }
+  void Use(const FtpScriptedServer &server) { Use(server.port()); }
+
+  // Logs on to a server that runs SlowRetrieve() and readies a passive retrieve of its file
+  // into "part".
+  void PrepareSlowGet(const FtpScriptedServer &server) {
+    Use(server);
+    ASSERT_EQ(Await([&] { client->Connect(); }), 0);
+    client->Passive = true;
+    client->HostFileName = "f";
+    client->LocalFileName = dir.file("part");
   }
 
   // Starts a request and runs the loop until it has ended; returns its error.
@@ -82,7 +79,7 @@ protected:
   }
 
   platform::EventLoop loop;
-  std::unique_ptr<TFtpClient> client = std::make_unique<TFtpClient>(loop);
+  std::unique_ptr<TFtpClient> client;
   TempDir dir;
   bool insideCall = false;
   int doneCount = 0;
@@ -170,12 +167,7 @@ TEST_F(FtpClientScripted, LogonRepliesTable) {
   };
   for (const LogonCase &c : cases) {
     SCOPED_TRACE(c.name);
-    client = std::make_unique<TFtpClient>(loop);
-    client->OnRequestDone = [this](TFtpClient &, TFtpRequest type, uint16_t error) {
-      doneType = type;
-      doneError = error;
-      ++doneCount;
-    };
+    NewClient();
     FtpScriptedServer server({c.script});
     Use(server);
     client->Timeout = 400;
@@ -198,9 +190,7 @@ TEST_F(FtpClientScripted, LogonRepliesTable) {
 }
 
 TEST_F(FtpClientScripted, ConnectRefusedReportsTheSocketError) {
-  client->HostName = "127.0.0.1";
-  client->Port = std::to_string(ClosedPort());
-  client->UserName = "u";
+  Use(ClosedPort());
   EXPECT_EQ(Await([&] { client->Connect(); }), socketerr::ConnectionRefused);
   EXPECT_EQ(client->StatusCode(), 500);
   EXPECT_EQ(client->LastResponse(), "500 Connection refused (Winsock error #10061)");
@@ -290,7 +280,11 @@ struct RetrieveCase {
 };
 
 TEST_F(FtpClientScripted, RetrievesTable) {
+  const FtpScript pasv = {Command(), PassiveReply()};
   const FtpScript restAccepted = {Command(), Reply("350 Restarting at 1004\r\n")};
+  // RETR answered with "TAIL" on the data connection and a clean end.
+  const FtpScript tailSent = {Command(),        AcceptData(), Reply("150 Opening\r\n"),
+                              SendData("TAIL"), CloseData(),  Reply("226 Done\r\n")};
   const uint16_t closedPort = ClosedPort();
   const RetrieveCase cases[] = {
       {"restart in passive mode, the 227 address ignored",
@@ -298,9 +292,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       FtpScript{Command(), PassiveReply("10,9,9,9")} + restAccepted +
-           FtpScript{Command(), AcceptData(), Reply("150 Opening\r\n"), SendData("TAIL"), CloseData(),
-                     Reply("226 Done\r\n")},
+       FtpScript{Command(), PassiveReply("10,9,9,9")} + restAccepted + tailSent,
        0,
        "HEADTAIL",
        {"PASV", "REST 1004", "RETR f.bin"}},
@@ -309,7 +301,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       FtpScript{Command(), PassiveReply()} + restAccepted +
+       pasv + restAccepted +
            FtpScript{Command(), AcceptData(), Reply("150 Opening\r\n226 Done\r\n"), Wait(150),
                      SendData("TAIL"), CloseData()},
        0,
@@ -320,7 +312,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       {Command(), PassiveReply(), Command(), Reply("502 REST not implemented\r\n")},
+       pasv + FtpScript{Command(), Reply("502 REST not implemented\r\n")},
        502,
        "HEAD",
        {"PASV", "REST 1004"}},
@@ -329,7 +321,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       {Command(), PassiveReply(), Command(), Reply("200 whatever\r\n")},
+       pasv + FtpScript{Command(), Reply("200 whatever\r\n")},
        200,
        "HEAD",
        {"PASV", "REST 1004"}},
@@ -338,8 +330,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        -1,
        0,
-       {Command(), PassiveReply(), Command(), AcceptData(), Reply("150 Opening\r\n"), SendData("TAIL"),
-        CloseData(), Reply("226 Done\r\n")},
+       pasv + tailSent,
        0,
        "TAIL",
        {"PASV", "RETR f.bin"}},
@@ -348,9 +339,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        std::string(300, 'x'),
        5000,
        100,
-       FtpScript{Command(), PassiveReply()} + restAccepted +
-           FtpScript{Command(), AcceptData(), Reply("150 Opening\r\n"), SendData("TAIL"), CloseData(),
-                     Reply("226 Done\r\n")},
+       pasv + restAccepted + tailSent,
        0,
        std::string(100, 'x') + "TAIL" + std::string(196, 'x'),
        {"PASV", "REST 5000", "RETR f.bin"}},
@@ -359,7 +348,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        10,
-       FtpScript{Command(), PassiveReply()} + restAccepted,
+       pasv + restAccepted,
        550,
        "HEAD",
        {"PASV", "REST 1004"}},
@@ -368,8 +357,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       FtpScript{Command(), PassiveReply()} + restAccepted +
-           FtpScript{Command(), Reply("550 No such file\r\n")},
+       pasv + restAccepted + FtpScript{Command(), Reply("550 No such file\r\n")},
        550,
        "HEAD",
        {"PASV", "REST 1004", "RETR f.bin"}},
@@ -378,7 +366,7 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       FtpScript{Command(), PassiveReply()} + restAccepted +
+       pasv + restAccepted +
            FtpScript{Command(), AcceptData(), Reply("150 Opening\r\n"), SendData("TA"), Wait(100),
                      ResetData(), Reply("426 Connection closed; transfer aborted\r\n")},
        426,
@@ -413,20 +401,14 @@ TEST_F(FtpClientScripted, RetrievesTable) {
        "HEAD",
        1004,
        4,
-       FtpScript{Command(), PassiveReply()} + restAccepted +
-           FtpScript{Command(), AcceptData(), Reply("150 Opening\r\n")},
+       pasv + restAccepted + FtpScript{Command(), AcceptData(), Reply("150 Opening\r\n")},
        ftperr::Timeout,
        "HEAD",
        {"PASV", "REST 1004", "RETR f.bin"}},
   };
   for (const RetrieveCase &c : cases) {
     SCOPED_TRACE(c.name);
-    client = std::make_unique<TFtpClient>(loop);
-    client->OnRequestDone = [this](TFtpClient &, TFtpRequest type, uint16_t error) {
-      doneType = type;
-      doneError = error;
-      ++doneCount;
-    };
+    NewClient();
     FtpScriptedServer server({Logon() + c.steps + FtpScript{StallControl()}});
     Use(server);
     client->Timeout = 500;
@@ -463,11 +445,7 @@ FtpScript SlowRetrieve() {
 
 TEST_F(FtpClientScripted, AbortInProgressEndsAfterTheServersReply) {
   FtpScriptedServer server({SlowRetrieve()});
-  Use(server);
-  ASSERT_EQ(Await([&] { client->Connect(); }), 0);
-  client->Passive = true;
-  client->HostFileName = "f";
-  client->LocalFileName = dir.file("part");
+  ASSERT_NO_FATAL_FAILURE(PrepareSlowGet(server));
   std::vector<int64_t> counts;
   client->OnProgress = [&](TFtpClient &, int64_t count, bool &abort) {
     counts.push_back(count);
@@ -481,11 +459,7 @@ TEST_F(FtpClientScripted, AbortInProgressEndsAfterTheServersReply) {
 
 TEST_F(FtpClientScripted, EndDownloadAtStopsOnceTheTransferPassedIt) {
   FtpScriptedServer server({SlowRetrieve()});
-  Use(server);
-  ASSERT_EQ(Await([&] { client->Connect(); }), 0);
-  client->Passive = true;
-  client->HostFileName = "f";
-  client->LocalFileName = dir.file("part");
+  ASSERT_NO_FATAL_FAILURE(PrepareSlowGet(server));
   client->EndDownloadAt = 199; // 200 bytes wanted: the second block passes it
   EXPECT_EQ(Await([&] { client->Get(); }), 426);
   EXPECT_EQ(ReadWholeFile(dir.file("part")).size(), 300u);
@@ -493,11 +467,7 @@ TEST_F(FtpClientScripted, EndDownloadAtStopsOnceTheTransferPassedIt) {
 
 TEST_F(FtpClientScripted, DisconnectInsideAnEventSilencesEverything) {
   FtpScriptedServer server({SlowRetrieve()});
-  Use(server);
-  ASSERT_EQ(Await([&] { client->Connect(); }), 0);
-  client->Passive = true;
-  client->HostFileName = "f";
-  client->LocalFileName = dir.file("part");
+  ASSERT_NO_FATAL_FAILURE(PrepareSlowGet(server));
   bool disconnected = false;
   client->OnProgress = [&](TFtpClient &sender, int64_t, bool &) {
     sender.Disconnect();

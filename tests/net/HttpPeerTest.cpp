@@ -1,5 +1,6 @@
 #include "net/HttpProt.h"
 #include "net/HttpRecorder.h"
+#include "net/NetTestHelpers.h"
 #include "support/LoopRunner.h"
 #include "support/PeerServers.h"
 
@@ -9,16 +10,6 @@ namespace velmora {
 namespace {
 
 using namespace velmora::testing;
-
-std::string Pattern(std::size_t size) {
-  std::string data(size, '\0');
-  uint32_t state = 12345;
-  for (char &c : data) {
-    state = state * 1103515245 + 12345;
-    c = static_cast<char>(state >> 24);
-  }
-  return data;
-}
 
 // The real servers start once for all tests of the binary that use them.
 class HttpPeerTest : public ::testing::Test {
@@ -43,14 +34,13 @@ protected:
       FAIL() << startError;
   }
   static const std::string &Data() {
-    static const std::string data = Pattern(1 << 20);
+    static const std::string data = PatternBytes(1 << 20);
     return data;
   }
 
   void TearDown() override {
     client.reset();
-    loop.runOnce(0);
-    EXPECT_EQ(loop.registeredCount(), 0u);
+    ExpectLoopDrained(loop);
   }
 
   void Get(const std::string &url) {

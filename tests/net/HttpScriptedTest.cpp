@@ -1,5 +1,6 @@
 #include "net/HttpProt.h"
 #include "net/HttpRecorder.h"
+#include "net/NetTestHelpers.h"
 #include "net/ScriptedServer.h"
 #include "net/SocketErrors.h"
 #include "support/LoopRunner.h"
@@ -22,8 +23,7 @@ class HttpScriptedTest : public ::testing::Test {
 protected:
   void TearDown() override {
     client.reset();
-    loop.runOnce(0);
-    EXPECT_EQ(loop.registeredCount(), 0u);
+    ExpectLoopDrained(loop);
   }
 
   void Get(uint16_t port, const std::string &path = "/dir/file1") {

@@ -1,4 +1,5 @@
 #include "net/WSocket.h"
+#include "net/NetTestHelpers.h"
 #include "net/ScriptedServer.h"
 #include "net/SocketErrors.h"
 #include "support/LoopRunner.h"
@@ -20,26 +21,11 @@ using testing::RunUntil;
 using testing::ScriptedServer;
 using namespace velmora::testing;
 
-// A port on 127.0.0.1 where nothing listens: bound once and released.
-uint16_t ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 class WSocketTest : public ::testing::Test {
 protected:
   void TearDown() override {
     socket.reset();
-    // Posted notifications of closed sockets drain in one pass; nothing may stay registered.
-    loop.runOnce(0);
-    EXPECT_EQ(loop.registeredCount(), 0u);
+    ExpectLoopDrained(loop);
   }
 
   void ConnectTo(uint16_t port) {
