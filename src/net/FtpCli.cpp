@@ -140,24 +140,18 @@ void TFtpClient::SendRest() {
   StartCompound(ftpReqRest, {stepRest});
 }
 
-void TFtpClient::RestGet() {
-  CheckReady();
-  CheckConnected();
-  if (LocalFileName.empty())
-    throw FtpException("LocalFileName empty");
-  CheckSafe(HostFileName, "HostFileName");
-  restRefused_ = false;
-  StartCompound(ftpReqRestGet, {stepPort, stepRest, stepGet});
-}
+void TFtpClient::RestGet() { StartRetrieve(ftpReqRestGet, {stepPort, stepRest, stepGet}); }
 
-void TFtpClient::Get() {
+void TFtpClient::Get() { StartRetrieve(ftpReqGet, {stepPort, stepGet}); }
+
+void TFtpClient::StartRetrieve(TFtpRequest type, std::vector<TStep> steps) {
   CheckReady();
   CheckConnected();
   if (LocalFileName.empty())
     throw FtpException("LocalFileName empty");
   CheckSafe(HostFileName, "HostFileName");
   restRefused_ = false;
-  StartCompound(ftpReqGet, {stepPort, stepGet});
+  StartCompound(type, std::move(steps));
 }
 
 void TFtpClient::Disconnect() {

@@ -149,6 +149,8 @@ private:
   static void CheckSafe(const std::string &text, const char *name);
   void BeginRequest(TFtpRequest type);
   void StartCompound(TFtpRequest type, std::vector<TStep> steps);
+  // RestGet and Get: the checks of a retrieve, then its steps.
+  void StartRetrieve(TFtpRequest type, std::vector<TStep> steps);
   void StartCommand(TFtpRequest type, const std::string &command, std::function<bool(int32_t)> accepts);
   void RunNextStep();
   void StepDone(uint16_t error);
