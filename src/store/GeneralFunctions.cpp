@@ -1,6 +1,7 @@
 #include "store/GeneralFunctions.h"
 
 #include "shell/ReportError.h"
+#include "store/TextChecks.h"
 
 #include <cstdio>
 #include <ctime>
@@ -29,15 +30,6 @@ std::string DateElement(const std::string &element, const std::chrono::year_mont
 }
 
 std::string Divider(const std::string &setting) { return setting == "none" ? std::string() : setting; }
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char &c : lower) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 bool ExistsOnDisk(const std::string &path) {
   std::error_code error;

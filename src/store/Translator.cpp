@@ -2,6 +2,7 @@
 
 #include "platform/FileContents.h"
 #include "store/IndependentGeneralFunctions.h"
+#include "store/TextChecks.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -15,15 +16,6 @@ namespace fs = std::filesystem;
 constexpr std::string_view kHeaderEnd = "# file info end";
 // Translation files are a few hundred kilobytes at most.
 constexpr uint64_t kMaxTranslationBytes = uint64_t{16} << 20;
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char &c : lower) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 // Blanks and control characters at both ends go.
 std::string_view Trim(std::string_view text) {
