@@ -6,27 +6,15 @@
 # part file was complete, before the parts are joined into the final file.
 #   bench/ftp-get-vs-aria2.sh [build dir, default build/bench] [runs, default 5]
 set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
-build="$top/${1:-build/bench}"
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
+bench_build_dir "${1:-build/bench}"
 runs=${2:-5}
-if [[ ! -x "$build/src/app/velmora-get" ]]; then
-  "$top/scripts/build.sh" "${1:-build/bench}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
-    -DVELMORA_GUI=OFF >/dev/null
-  cmake --build "$build" --target velmora-get >/dev/null
-fi
+bench_build velmora-get "$build/src/app/velmora-get" missing
 vsftpd=$(command -v vsftpd || echo /usr/sbin/vsftpd)
-work=$(mktemp -d /tmp/velmora-bench-XXXXXX)
-vsftpd_pid=
-cleanup() {
-  if [[ -n "$vsftpd_pid" ]]; then
-    kill "$vsftpd_pid" 2>/dev/null || true
-    wait "$vsftpd_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_make_work
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(bench_free_port)
 # vsftpd serves anonymous sessions as the ftp user, which must reach the file.
 chmod 755 "$work"
 mkdir -p "$work/root/pub" "$work/empty"
@@ -35,27 +23,17 @@ head -c $((256 * 1024 * 1024)) /dev/urandom >"$work/root/pub/big.bin"
 chmod 644 "$work/root/pub/big.bin"
 sed -e "s|{{PORT}}|$port|" -e "s|{{ROOT}}|$work/root|" -e "s|{{EMPTY}}|$work/empty|" -e "s|{{MAX_PER_IP}}|0|" \
   -e "s|{{EXTRA}}||" "$top/tests/peers/ftp-vsftpd.conf.in" >"$work/vsftpd.conf"
-"$vsftpd" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
-vsftpd_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break || sleep 0.05
-done
+bench_start_peer vsftpd "$work/vsftpd.log" "$vsftpd" "$work/vsftpd.conf"
+bench_wait_for_peer vsftpd bench_port_open "$port"
 
 url="ftp://127.0.0.1:$port/pub/big.bin"
-elapsed() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" 'BEGIN{printf "%.4f\n", e - s}'
-}
 : >"$work/aria2.times"
 : >"$work/aria2sync.times"
 : >"$work/ours.times"
 : >"$work/parts.times"
 # Runs velmora-get and prints the seconds until the part files held every byte, and in all.
 ours() {
-  VELMORA_HOME="$work/home" /usr/bin/python3 - "$build/src/app/velmora-get" "$work" "$url" <<'PY'
+  VELMORA_HOME="$work/home" "$bench_python" - "$build/src/app/velmora-get" "$work" "$url" <<'PY'
 import glob, os, subprocess, sys, time
 program, work, url = sys.argv[1:]
 start = time.monotonic()
@@ -101,7 +79,6 @@ for run in $(seq "$runs"); do
   cmp -s "$work/ours/big.bin" "$work/root/pub/big.bin" || { echo "run $run: our copy differs" >&2; exit 1; }
   rm -rf "$work/ours" "$work/home"
 done
-summary() { sort -n "$1" | awk '{t[NR]=$1} END{printf "%s %s\n", t[1], t[int((NR+1)/2)]}'; }
 read -r aria2_best aria2_median < <(summary "$work/aria2.times")
 read -r aria2sync_best aria2sync_median < <(summary "$work/aria2sync.times")
 read -r ours_best ours_median < <(summary "$work/ours.times")

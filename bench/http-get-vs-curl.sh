@@ -3,45 +3,24 @@
 # times in alternation; prints the best time of each and the speed ratio (ours / curl's).
 #   bench/http-get-vs-curl.sh [build dir, default build/bench] [runs, default 5]
 set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
-build="$top/${1:-build/bench}"
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
+bench_build_dir "${1:-build/bench}"
 runs=${2:-5}
-if [[ ! -x "$build/bench/bench_http_get" ]]; then
-  "$top/scripts/build.sh" "${1:-build/bench}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
-    -DVELMORA_GUI=OFF >/dev/null
-  cmake --build "$build" --target bench_http_get >/dev/null
-fi
+bench_build bench_http_get "$build/bench/bench_http_get" missing
 nginx=$(command -v nginx || echo /usr/sbin/nginx)
-work=$(mktemp -d /tmp/velmora-bench-XXXXXX)
-nginx_pid=
-cleanup() {
-  if [[ -n "$nginx_pid" ]]; then
-    kill "$nginx_pid" 2>/dev/null || true
-    wait "$nginx_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_make_work
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(bench_free_port)
 mkdir -p "$work/www/files" "$work/temp"
 head -c $((256 * 1024 * 1024)) /dev/urandom >"$work/www/files/big.bin"
-sed -e "s|{{DIR}}|$work|g" -e "s|{{PORT}}|$port|g" "$top/tests/peers/nginx.conf.in" >"$work/nginx.conf"
+sed -e "s|{{DIR}}|$work|g" -e "s|{{ADDRESS}}|127.0.0.1|g" -e "s|{{PORT}}|$port|g" "$top/tests/peers/nginx.conf.in" \
+  >"$work/nginx.conf"
 cp "$top/tests/peers/htpasswd" "$work/htpasswd"
-"$nginx" -p "$work" -c "$work/nginx.conf" >"$work/nginx.log" 2>&1 &
-nginx_pid=$!
-for _ in $(seq 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/files/" -m 1 && break || sleep 0.05
-done
+bench_start_peer nginx "$work/nginx.log" "$nginx" -p "$work" -c "$work/nginx.conf"
+bench_wait_for_peer nginx curl -s -o /dev/null "http://127.0.0.1:$port/files/" -m 1
 
 url="http://127.0.0.1:$port/files/big.bin"
-elapsed() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" 'BEGIN{printf "%.4f\n", e - s}'
-}
 : >"$work/curl.times"
 : >"$work/ours.times"
 # Alternating runs, so page-cache write-back and other load hit both alike.
@@ -52,7 +31,6 @@ for run in $(seq "$runs"); do
   cmp -s "$work/ours.out" "$work/www/files/big.bin" || { echo "run $run: our copy differs" >&2; exit 1; }
   rm -f "$work/ours.out"
 done
-summary() { sort -n "$1" | awk '{t[NR]=$1} END{printf "%s %s\n", t[1], t[int((NR+1)/2)]}'; }
 read -r curl_best curl_median < <(summary "$work/curl.times")
 read -r ours_best ours_median < <(summary "$work/ours.times")
 awk -v cb="$curl_best" -v cm="$curl_median" -v ob="$ours_best" -v om="$ours_median" -v n="$runs" 'BEGIN{

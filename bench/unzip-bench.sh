@@ -3,20 +3,17 @@
 # in the same run: best of several alternating runs each, output into fresh folders.
 #   bench/unzip-bench.sh [runs]      (VELMORA_BENCH_MIB changes the size, default 256)
 set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
 runs=${1:-5}
 mib=${VELMORA_BENCH_MIB:-256}
-build="$top/build/bench"
-if [[ ! -f "$build/build.ninja" ]]; then
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BENCH=ON -DVELMORA_TESTS=OFF \
-    -DVELMORA_GUI=OFF >/dev/null
-fi
-cmake --build "$build" --target bench_unzip >/dev/null
+bench_build_dir build/bench
+# Always built: this benchmark is run while the extraction code changes.
+bench_build bench_unzip "$build/bench/bench_unzip" always
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_make_work
 echo "making ${mib} MiB of data (text, runs and incompressible blocks) ..."
-/usr/bin/python3 - "$work/data" "$mib" <<'PY'
+"$bench_python" - "$work/data" "$mib" <<'PY'
 import os, random, sys
 folder, mib = sys.argv[1], int(sys.argv[2])
 os.makedirs(folder)
@@ -42,7 +39,6 @@ echo "archive: $(du -m "$work/bench.zip" | cut -f1) MiB for ${mib} MiB of conten
 
 best_ours=999999
 best_theirs=999999
-elapsed() { local start end; start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N); awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'; }
 smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }
 for ((i = 1; i <= runs; i++)); do
   rm -rf "$work/ours" "$work/theirs"
