@@ -3,6 +3,8 @@
 #include "store/IndependentGeneralFunctions.h"
 #include "store/RecordSettings.h"
 
+#include <filesystem>
+
 namespace velmora {
 
 platform::Environment ProxyEnvironment(const std::string &proxy) {
@@ -26,6 +28,25 @@ TGetEngine::TGetEngine(TAppEnvironment &app, const TGetOptions &options)
       RecordContext{app.Words, app.Translator->AsFunction(), nullptr,
                     [&app] { return PartialDownloadsDirectory(*app.Settings, app.Paths); }} {
   Statistics.Load();
+}
+
+std::unique_ptr<TLocalDownloadinfo> TGetEngine::FindOrCreateRecord(const std::string &url,
+                                                                   const std::string &localFileName) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(RecordContext.PartialDownloadsFolder(), error), end;
+       !error && it != end; it.increment(error)) {
+    if (it->path().extension() != ".dat")
+      continue;
+    std::string base = it->path().string();
+    base.resize(base.size() - 4);
+    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, RecordContext);
+    if (!record->Damaged() && !record->IsDone() && record->Url.Url == url &&
+        record->LocalFileName == localFileName)
+      return record;
+  }
+  auto record = std::make_unique<TLocalDownloadinfo>(TUrl(url), "", RecordContext);
+  record->LocalFileName = localFileName;
+  return record;
 }
 
 } // namespace velmora

@@ -14,6 +14,7 @@
 #include "platform/EventLoop.h"
 #include "store/LocalDownloadInfo.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -51,6 +52,11 @@ struct TGetEngine {
   TGetEngine(TAppEnvironment &app, const TGetOptions &options);
   TGetEngine(const TGetEngine &) = delete;
   TGetEngine &operator=(const TGetEngine &) = delete;
+
+  // The record in the partial-downloads folder that saves url to localFileName and is not done,
+  // so the run that was interrupted goes on; else a new record for them.
+  std::unique_ptr<TLocalDownloadinfo> FindOrCreateRecord(const std::string &url,
+                                                         const std::string &localFileName);
 
   platform::EventLoop Loop;
   TCommandLineCredentials Credentials;

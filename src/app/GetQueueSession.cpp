@@ -89,26 +89,6 @@ std::vector<std::string> TGetQueueSession::TargetFileNames() const {
   return targets;
 }
 
-std::unique_ptr<TLocalDownloadinfo> TGetQueueSession::FindOrCreateRecord(const std::string &url,
-                                                                         const std::string &localFileName) {
-  // The same address saved to the same file: the run that was interrupted goes on.
-  const std::string folder = PartialDownloadsDirectory(*app_.Settings, app_.Paths);
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    if (it->path().extension() != ".dat")
-      continue;
-    std::string base = it->path().string();
-    base.resize(base.size() - 4);
-    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, engine_.RecordContext);
-    if (!record->Damaged() && !record->IsDone() && record->Url.Url == url &&
-        record->LocalFileName == localFileName)
-      return record;
-  }
-  auto record = std::make_unique<TLocalDownloadinfo>(TUrl(url), "", engine_.RecordContext);
-  record->LocalFileName = localFileName;
-  return record;
-}
-
 TLocalDownloadinfo *TGetQueueSession::Record(const std::string &tempFileName) const {
   for (TLocalDownloadinfo *record : system_->AllRecords())
     if (record->TempFileName == tempFileName)
@@ -185,7 +165,7 @@ int TGetQueueSession::Run() {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(targets[i]).parent_path(), error);
     tempFileNames_.push_back(
-        system_->AddDownload(FindOrCreateRecord(options_.Urls[i], targets[i])).TempFileName);
+        system_->AddDownload(engine_.FindOrCreateRecord(options_.Urls[i], targets[i])).TempFileName);
   }
   progressTimer_.start(kProgressInterval, true, [this] {
     ui_.ShowProgress(system_->ActiveDownloaders());

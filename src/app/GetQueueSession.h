@@ -39,8 +39,6 @@ public:
 
 private:
   std::vector<std::string> TargetFileNames() const;
-  std::unique_ptr<TLocalDownloadinfo> FindOrCreateRecord(const std::string &url,
-                                                         const std::string &localFileName);
   // Our record of that name in the list; nullptr once a finished one has left it.
   TLocalDownloadinfo *Record(const std::string &tempFileName) const;
   bool AllEnded() const;

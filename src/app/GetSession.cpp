@@ -46,27 +46,6 @@ std::string TGetSession::TargetFileName() const {
       .string();
 }
 
-TLocalDownloadinfo &TGetSession::FindOrCreateRecord(const std::string &localFileName) {
-  // The same address saved to the same file: the run that was interrupted goes on.
-  const std::string folder = PartialDownloadsDirectory(*app_.Settings, app_.Paths);
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    if (it->path().extension() != ".dat")
-      continue;
-    std::string base = it->path().string();
-    base.resize(base.size() - 4);
-    auto record = std::make_unique<TLocalDownloadinfo>(TUrl(""), base, engine_.RecordContext);
-    if (!record->Damaged() && !record->IsDone() && record->Url.Url == options_.Url &&
-        record->LocalFileName == localFileName) {
-      record_ = std::move(record);
-      return *record_;
-    }
-  }
-  record_ = std::make_unique<TLocalDownloadinfo>(TUrl(options_.Url), "", engine_.RecordContext);
-  record_->LocalFileName = localFileName;
-  return *record_;
-}
-
 void TGetSession::Save() {
   if (const platform::FileResult saved = record_->SaveDatFile(); !saved)
     std::fprintf(stderr, "velmora-get: %s\n", saved.error.c_str());
@@ -212,7 +191,8 @@ int TGetSession::Run() {
   const std::string target = TargetFileName();
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(target).parent_path(), error);
-  TLocalDownloadinfo &record = FindOrCreateRecord(target);
+  record_ = engine_.FindOrCreateRecord(options_.Url, target);
+  TLocalDownloadinfo &record = *record_;
   if (record.TempFileName.empty()) {
     std::fprintf(stderr, "velmora-get: no room for part files in %s\n",
                  PartialDownloadsDirectory(*app_.Settings, app_.Paths).c_str());

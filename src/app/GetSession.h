@@ -35,7 +35,6 @@ public:
 
 private:
   std::string TargetFileName() const;
-  TLocalDownloadinfo &FindOrCreateRecord(const std::string &localFileName);
   void Attach(TDownloader &downloader);
   void OnAllPartsDone();
   void OnFilesCombined(const TCombineOutcome &outcome);
