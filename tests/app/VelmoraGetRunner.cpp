@@ -2,6 +2,9 @@
 
 #include "support/ChildProcess.h"
 
+#include <csignal>
+#include <thread>
+
 namespace velmora::testing {
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
@@ -23,6 +26,15 @@ pid_t VelmoraGetRunner::Spawn(const std::vector<std::string> &arguments, const s
   const pid_t pid = SpawnChild(words, &environment, {"", "", errorFile});
   EXPECT_GT(pid, 0) << "velmora-get did not start";
   return pid;
+}
+
+void VelmoraGetRunner::KillAfter(const std::vector<std::string> &arguments, std::chrono::milliseconds delay) {
+  const pid_t pid = Spawn(arguments);
+  if (pid <= 0)
+    return; // kill(-1) would reach every process we may signal
+  std::this_thread::sleep_for(delay);
+  kill(pid, SIGKILL);
+  EXPECT_EQ(Wait(pid), -SIGKILL);
 }
 
 int VelmoraGetRunner::Run(const std::vector<std::string> &arguments, std::string &errors) {

@@ -24,6 +24,8 @@ protected:
   // deadline.
   static int Wait(pid_t pid, std::chrono::milliseconds deadline = std::chrono::seconds(90));
   int Run(const std::vector<std::string> &arguments) { return Wait(Spawn(arguments)); }
+  // Starts it and kills it with SIGKILL after delay, as a crash would end it.
+  void KillAfter(const std::vector<std::string> &arguments, std::chrono::milliseconds delay);
   // Run, with what the program wrote to standard error in errors.
   int Run(const std::vector<std::string> &arguments, std::string &errors);
 

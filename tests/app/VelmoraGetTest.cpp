@@ -37,10 +37,8 @@ TEST_F(VelmoraGetTest, KilledAtAnyPointItResumesToAByteExactFile) {
   const std::string url = nginx.url("/slow/kill.bin");
   // The throttled server makes each run end somewhere else: before the split, mid-parts, later.
   for (const int milliseconds : {30, 400, 900, 1500}) {
-    const pid_t pid = Spawn({"-n", "8", url});
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    kill(pid, SIGKILL);
-    EXPECT_EQ(Wait(pid), -SIGKILL);
+    SCOPED_TRACE(std::to_string(milliseconds) + " ms");
+    KillAfter({"-n", "8", url}, std::chrono::milliseconds(milliseconds));
   }
   ASSERT_EQ(Run({"-n", "8", url}), 0);
   EXPECT_TRUE(ReadWholeFile(out.path() / "kill.bin") == content);
