@@ -1,6 +1,7 @@
 #include "engine/PartJoin.h"
 
 #include "engine/PartFile.h"
+#include "engine/PartLayout.h"
 #include "platform/WriteBehind.h"
 
 #include <cerrno>
@@ -160,15 +161,16 @@ private:
     if (size_ <= 0 || ::lstat(first.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1)
       return false;
     const int64_t firstLength = info.st_size;
-    const std::optional<std::vector<std::string>> rest = OtherParts(firstLength);
+    std::optional<std::vector<std::string>> rest = CompletePartFiles(job_.TempFileName, size_);
     if (!rest || !OnFileSystem(info.st_dev, FolderOf(job_.LocalFileName)))
       return false;
+    rest->erase(rest->begin()); // the first part itself
     ClosedOnExit target(::open(first.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
     if (target.get() < 0 || ::lseek(target.get(), firstLength, SEEK_SET) != firstLength)
       return false;
     total_ = firstLength;
-    writeBehind_.Written(target.get(),
-                         total_); // the disk writes the first part while the others are appended
+    // The disk writes the first part while the others are appended.
+    writeBehind_.Written(target.get(), total_);
     reportBlocks(0, 0, firstLength);
     reportPercent(total_);
     try {
@@ -191,25 +193,6 @@ private:
     for (const std::string &part : *rest)
       ::unlink(part.c_str());
     return true;
-  }
-
-  // The names of the parts after a first part of firstLength bytes, when they are all there and
-  // make up the file exactly.
-  std::optional<std::vector<std::string>> OtherParts(int64_t firstLength) const {
-    std::vector<std::string> parts;
-    int64_t total = firstLength;
-    // Each step adds at least one byte, so the walk ends after at most size_ steps.
-    while (total > 0 && total < size_) {
-      const std::string part = PartFileName(job_.TempFileName, total);
-      const std::optional<int64_t> length = PartFileSize(part);
-      if (!length || *length <= 0)
-        return std::nullopt;
-      parts.push_back(part);
-      total += *length;
-    }
-    if (total != size_)
-      return std::nullopt;
-    return parts;
   }
 
   static void cutBack(int target, int64_t firstLength) {

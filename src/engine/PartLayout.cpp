@@ -138,15 +138,24 @@ std::vector<TPartPlan> RebuildLayout(const std::string &tempFileName,
 bool AllPartsDone(const std::string &tempFileName, int64_t fileSize, bool unsizedPartDone) {
   if (fileSize <= 0)
     return unsizedPartDone && PartFileSize(PartFileName(tempFileName, 0)).has_value();
+  return CompletePartFiles(tempFileName, fileSize).has_value();
+}
+
+std::optional<std::vector<std::string>> CompletePartFiles(const std::string &tempFileName, int64_t fileSize) {
+  std::vector<std::string> parts;
   int64_t total = 0;
   // Each step adds at least one byte, so the walk ends after at most fileSize steps.
   while (total < fileSize) {
-    const std::optional<int64_t> size = PartFileSize(PartFileName(tempFileName, total));
+    std::string part = PartFileName(tempFileName, total);
+    const std::optional<int64_t> size = PartFileSize(part);
     if (!size || *size <= 0)
-      return false;
+      return std::nullopt;
     total += *size;
+    parts.push_back(std::move(part));
   }
-  return total == fileSize;
+  if (fileSize <= 0 || total != fileSize)
+    return std::nullopt;
+  return parts;
 }
 
 } // namespace velmora

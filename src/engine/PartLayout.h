@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,9 @@ std::vector<TPartPlan> RebuildLayout(const std::string &tempFileName,
 // or -1) has exactly one part, and only its transfer can tell that it ended cleanly:
 // unsizedPartDone says so.
 bool AllPartsDone(const std::string &tempFileName, int64_t fileSize, bool unsizedPartDone = false);
+
+// That chain of part files in offset order, when it adds up to fileSize (> 0) exactly.
+std::optional<std::vector<std::string>> CompletePartFiles(const std::string &tempFileName, int64_t fileSize);
 
 // numerator / denominator rounded to the nearest integer, halves to the even neighbour; exact for
 // every 64-bit value. The denominator must not be 0.
