@@ -19,9 +19,11 @@ bool TFtpLocalFile::Open(const std::string &path, int64_t startAt, TFtpShareMode
   struct stat status {};
   const bool locked =
       mode == ftpShareCompat || mode == ftpShareDenyNone || flock(fd_, LOCK_EX | LOCK_NB) == 0;
-  // Cutting only after the lock is held, so a file another transfer writes is never emptied.
+  // Cutting only after the lock is held, so a file another transfer writes is never emptied. An
+  // empty file is not cut: on ext4 a cut to 0 makes the close write the whole file out, and a part
+  // file is read back and copied once more by the join, so that would write it twice.
   if (!locked || fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < startAt ||
-      (startAt == 0 && ftruncate(fd_, 0) != 0)) {
+      (startAt == 0 && status.st_size > 0 && ftruncate(fd_, 0) != 0)) {
     Close();
     return false;
   }
