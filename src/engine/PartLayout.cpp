@@ -142,6 +142,8 @@ bool AllPartsDone(const std::string &tempFileName, int64_t fileSize, bool unsize
 }
 
 std::optional<std::vector<std::string>> CompletePartFiles(const std::string &tempFileName, int64_t fileSize) {
+  if (fileSize <= 0)
+    return std::nullopt;
   std::vector<std::string> parts;
   int64_t total = 0;
   // Each step adds at least one byte, so the walk ends after at most fileSize steps.
@@ -153,8 +155,8 @@ std::optional<std::vector<std::string>> CompletePartFiles(const std::string &tem
     total += *size;
     parts.push_back(std::move(part));
   }
-  if (fileSize <= 0 || total != fileSize)
-    return std::nullopt;
+  if (total != fileSize)
+    return std::nullopt; // the last part reaches beyond the end
   return parts;
 }
 
