@@ -1,0 +1,152 @@
+#include "app/AppEnvironment.h"
+#include "app/GetEngine.h"
+#include "management/DownloadRows.h"
+#include "store/Categories.h"
+#include "store/RecordSettings.h"
+#include "support/TempDir.h"
+#include "ui/DownloadListModel.h"
+#include "ui/MainWindow.h"
+#include "ui/ThemeColors.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+
+namespace velmora {
+namespace {
+
+QApplication &App() {
+  static int argc = 1;
+  static char name[] = "test_ui";
+  static char *argv[] = {name, nullptr};
+  static QApplication application(argc, argv);
+  return application;
+}
+
+// The real window over a download system on a fresh data folder.
+class MainWindowTest : public ::testing::Test {
+protected:
+  MainWindowTest() {
+    App();
+    setenv("VELMORA_HOME", home.path().c_str(), 1);
+    app = TAppEnvironment::Start();
+    categories = std::make_unique<TCategoryList>(app->Paths.categoryFile, TCategoryDefaults{});
+    engine = std::make_unique<TGetEngine>(*app, TGetOptions{});
+    engine->RecordContext.Categories = categories.get();
+  }
+  ~MainWindowTest() override {
+    window.reset();
+    for (int i = 0; i < 5; ++i)
+      engine->Loop.runOnce(0);
+    EXPECT_EQ(engine->Loop.registeredCount(), 0u);
+  }
+  void Open() {
+    TMainWindowContext context{
+        engine->Loop,
+        *app->Settings,
+        app->Words,
+        *app->Translator,
+        *categories,
+        PartialDownloadsDirectory(*app->Settings, app->Paths),
+        [this](IDownloadSystemUi &ui) {
+          return std::make_unique<TDownloadSystem>(TDownloadSystemContext{
+              engine->Loop, *app->Settings, app->Words, engine->RecordContext, engine->DownloaderContext, ui,
+              app->Paths.defaultSaveFolder});
+        },
+        [this](const std::string &url) {
+          return std::make_unique<TLocalDownloadinfo>(TUrl(url), "", engine->RecordContext);
+        }};
+    window = std::make_unique<TForm_Main>(std::move(context));
+    window->WMMYMSG();
+  }
+  void StoreRecord(const std::string &name, const std::string &status) {
+    TLocalDownloadinfo record(TUrl("http://127.0.0.1/" + name), "", engine->RecordContext);
+    record.LocalFileName = home.file(name);
+    record.SetStatus(status);
+    record.FileSize = 1000;
+    ASSERT_TRUE(record.SaveDatFile());
+  }
+
+  testing::TempDir home;
+  std::unique_ptr<TAppEnvironment> app;
+  std::unique_ptr<TCategoryList> categories;
+  std::unique_ptr<TGetEngine> engine;
+  std::unique_ptr<TForm_Main> window;
+};
+
+TEST_F(MainWindowTest, DefaultHeaderOrderAndVisibility) {
+  Open();
+  const QHeaderView *header = window->List()->header();
+  std::vector<std::string> shown;
+  for (int position = 0; position < header->count(); ++position) {
+    const int column = header->logicalIndex(position);
+    if (!header->isSectionHidden(column))
+      shown.push_back(kColumnCaptions[column]);
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"File Name", "Status", "Completed", "Total", "Time Left", "kB/s",
+                                             "Save Path"}));
+  EXPECT_EQ(header->visualIndex(lcSavePath), 6);
+  EXPECT_EQ(header->visualIndex(lcTimeAdded), 7);
+  EXPECT_TRUE(header->isSectionHidden(lcTimeAdded));
+  EXPECT_TRUE(header->isSectionHidden(lcDescription));
+  // The tree's width without a setting: one default, at start-up as when it is shown again.
+  EXPECT_EQ(window->Tree()->width(), 150);
+}
+
+TEST_F(MainWindowTest, DamagedColumnSettingsGiveAUsableHeader) {
+  for (const char *key : kColumnKeys) {
+    app->Settings->WriteInteger("Options", std::string("VDT_Downloads_ColPos_") + key, 3); // all the same
+    app->Settings->WriteInteger("Options", std::string("VDT_Downloads_ColWidth_") + key, -50);
+    app->Settings->WriteBool("Options", std::string("VDT_Downloads_ColVisible_") + key, false);
+  }
+  app->Settings->WriteInteger("Options", "VDT_Downloads_SortByColumn", 77);
+  Open();
+  const QHeaderView *header = window->List()->header();
+  EXPECT_FALSE(header->isSectionHidden(lcFileName));
+  EXPECT_EQ(header->visualIndex(lcSavePath), 6);
+  for (int column = 0; column < kListColumnCount; ++column)
+    EXPECT_GE(header->sectionSize(column), 20);
+  EXPECT_EQ(window->Rows()->SortColumn, -1);
+}
+
+TEST_F(MainWindowTest, EveryStatusPaintsInItsColour) {
+  const TConstants &words = app->Words;
+  StoreRecord("a.bin", words.Paused);
+  StoreRecord("b.bin", words.Done);
+  StoreRecord("c.bin", words.Queued);
+  StoreRecord("d.bin", words.Scheduled);
+  StoreRecord("e.bin", words.Timeout);
+  StoreRecord("f.bin", words.Idle);
+  Open();
+  window->resize(800, 400);
+  window->show();
+  QApplication::processEvents();
+  ASSERT_EQ(window->Rows()->Count(), 6u);
+  const QImage image = window->List()->viewport()->grab().toImage();
+  std::set<QRgb> colours;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      colours.insert(image.pixel(x, y) & 0xFFFFFF);
+  const QPalette palette = QApplication::palette();
+  for (TColor expected : {kStandardTheme.Paused, kStandardTheme.Done, kStandardTheme.Error, kStandardTheme.Other})
+    EXPECT_TRUE(colours.contains(ToQColor(expected, palette).rgb() & 0xFFFFFF)) << std::hex << expected;
+}
+
+TEST_F(MainWindowTest, ColoursMapToThePaletteAndStoredValues) {
+  const QPalette palette = QApplication::palette();
+  EXPECT_EQ(ToQColor(0x0000FF, palette), QColor(255, 0, 0));
+  EXPECT_EQ(ToQColor(0xF0FBFF, palette), QColor(0xFF, 0xFB, 0xF0));
+  EXPECT_EQ(ToQColor(kSystemColor + 5, palette), palette.color(QPalette::Base));
+  app->Settings->WriteInteger("Options", "ColorTheme", 1);
+  EXPECT_EQ(LoadThemeColors(*app->Settings), kVelmTheme);
+  app->Settings->WriteInteger("Options", "ColorTheme", 7);
+  app->Settings->WriteInteger("Options", "Custom_Color_Done", 0x123456);
+  EXPECT_EQ(LoadThemeColors(*app->Settings).Done, 0x123456u);
+}
+
+} // namespace
+} // namespace velmora
