@@ -50,7 +50,7 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", platformName.c_str(), 1);
   TForm_Main *window = nullptr;
   // Before Qt starts its threads: they must not take the signals.
-  TTerminationSignals signals(engine->Loop, [&window] {
+  TTerminationSignals termination(engine->Loop, [&window] {
     if (window != nullptr) {
       window->Lifecycle.SessionEnding = true;
       window->close();

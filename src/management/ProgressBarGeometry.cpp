@@ -24,7 +24,7 @@ std::optional<double> Fraction(const TBarSlot &slot) {
 } // namespace
 
 TProgressBars ComputeProgressBars(TBarRect cell, int64_t transferCount, int64_t fileSize,
-                                  const std::vector<TBarSlot> &slots) {
+                                  const std::vector<TBarSlot> &parts) {
   TProgressBars bars;
   const int h = cell.Bottom;
   bars.UpperFrame = {cell.Left + 1, cell.Top + 1, cell.Right - 1, h / 2 - 1};
@@ -38,11 +38,11 @@ TProgressBars ComputeProgressBars(TBarRect cell, int64_t transferCount, int64_t 
   bars.LowerFrame = {cell.Left + 1, h / 2 + 1, cell.Right - 1, h - 1};
   const int top = h / 2 + 3, bottom = h - 3;
   int x = bars.LowerFrame.Left + 2;
-  if (slots.empty())
+  if (parts.empty())
     return bars;
   const int cellWidth = cell.Right - cell.Left;
-  for (std::size_t i = 0; i + 1 < slots.size(); ++i) {
-    const TBarSlot &slot = slots[i];
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    const TBarSlot &slot = parts[i];
     const int64_t length = slot.EndByte - slot.StartByte;
     const std::optional<double> done = Fraction(slot);
     if (fileSize <= 0 || !done)
@@ -56,7 +56,7 @@ TProgressBars ComputeProgressBars(TBarRect cell, int64_t transferCount, int64_t 
     x += *s;
   }
   const int available = cell.Right - 3 - x;
-  const std::optional<double> done = Fraction(slots.back());
+  const std::optional<double> done = Fraction(parts.back());
   if (!done || available <= 0)
     return bars;
   std::optional<int> f = Nearest(*done * available);

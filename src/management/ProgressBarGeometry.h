@@ -27,6 +27,6 @@ struct TProgressBars {
 // cell: the cell's rectangle (left, top, right, bottom). Widths round to the nearest integer,
 // halves to even; a part more than 99 % done fills the rest of the lower frame.
 TProgressBars ComputeProgressBars(TBarRect cell, int64_t transferCount, int64_t fileSize,
-                                  const std::vector<TBarSlot> &slots);
+                                  const std::vector<TBarSlot> &parts);
 
 } // namespace velmora

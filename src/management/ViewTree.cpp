@@ -2,20 +2,22 @@
 
 #include "store/Categories.h"
 
+#include <cstddef>
+
 namespace velmora {
 
 TViewTree::TViewTree(const TConstants &words, TCategoryList &categories)
-    : words_(words), categories_(categories), all_(std::make_unique<TTreeNode>(words.All)),
+    : words_(words), all_(std::make_unique<TTreeNode>(words.All)),
       status_(std::make_unique<TTreeNode>(words.Status)), history_(std::make_unique<TTreeNode>(words.History)),
       categoriesNode_(&categories.CategoriesNode()) {
   Rebuild();
 }
 
 void TViewTree::Rebuild() {
+  const int selected = AbsoluteIndex(Selected);
   all_->Caption = words_.All;
   categoriesNode_->Caption = words_.Categories;
   categoriesNode_->Expanded = true;
-  categories_.AddCategoriesToTreeView(*categoriesNode_);
   status_->Caption = words_.Status;
   status_->Expanded = true;
   status_->Clear();
@@ -26,7 +28,9 @@ void TViewTree::Rebuild() {
   history_->Clear();
   for (const std::string *caption : {&words_.Hours24, &words_.Days7, &words_.Days30})
     history_->Insert(history_->Count(), std::make_unique<TTreeNode>(*caption));
-  Selected = all_.get();
+  Selected = NodeAt(selected < 0 ? 0 : static_cast<std::size_t>(selected));
+  if (Selected == nullptr)
+    Selected = all_.get();
 }
 
 std::vector<TTreeNode *> TViewTree::Nodes() const {

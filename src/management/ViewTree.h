@@ -19,7 +19,8 @@ class TViewTree {
 public:
   TViewTree(const TConstants &words, TCategoryList &categories);
 
-  // Rebuilds the category nodes from the category list and the captions in the current language.
+  // The captions in the current language and the fixed children again; the category nodes are the
+  // category list's own. A selection that is gone falls back to "All".
   void Rebuild();
 
   std::vector<TTreeNode *> TopNodes() const { return {all_.get(), categoriesNode_, status_.get(), history_.get()}; }
@@ -42,7 +43,6 @@ public:
 
 private:
   const TConstants &words_;
-  TCategoryList &categories_;
   std::unique_ptr<TTreeNode> all_, status_, history_;
   TTreeNode *categoriesNode_;
 };

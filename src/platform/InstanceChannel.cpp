@@ -188,14 +188,15 @@ struct InstanceListener::Connection {
   std::string bytes;
 };
 
-InstanceListener::InstanceListener(EventLoop &loop, int listenFd, Limits limits)
-    : loop_(loop), fd_(listenFd), limits_(limits), watch_(loop) {
+InstanceListener::InstanceListener(EventLoop &loop, int listenFd, std::string socketFile, Limits limits)
+    : loop_(loop), fd_(listenFd), socketFile_(std::move(socketFile)), limits_(limits), watch_(loop) {
   watch_.start(fd_, EventLoop::ioRead, [this](uint32_t) { Accept(); });
 }
 
 InstanceListener::~InstanceListener() {
   connections_.clear();
   watch_.stop();
+  ::unlink(socketFile_.c_str());
   ::close(fd_);
 }
 
@@ -333,7 +334,7 @@ InstanceStart StartInstance(EventLoop &loop, const std::string &runtimeFolder, c
     start.Error = Reason("cannot listen on " + socketFile, errno);
     return start;
   }
-  start.Listener = std::make_unique<InstanceListener>(loop, peer.release(), limits);
+  start.Listener = std::make_unique<InstanceListener>(loop, peer.release(), socketFile, limits);
   start.Role = InstanceRole::Alone;
   return start;
 }

@@ -46,7 +46,8 @@ public:
     std::size_t MaxConnections = 16;
     std::size_t MaxQueued = 32;
   };
-  InstanceListener(EventLoop &loop, int listenFd, Limits limits);
+  // Removes socketFile when it ends.
+  InstanceListener(EventLoop &loop, int listenFd, std::string socketFile, Limits limits);
   ~InstanceListener();
   InstanceListener(const InstanceListener &) = delete;
   InstanceListener &operator=(const InstanceListener &) = delete;
@@ -62,6 +63,7 @@ private:
 
   EventLoop &loop_;
   int fd_;
+  std::string socketFile_;
   Limits limits_;
   LoopWatch watch_;
   std::vector<std::unique_ptr<Connection>> connections_;

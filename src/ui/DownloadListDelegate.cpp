@@ -45,12 +45,12 @@ bool TDownloadListDelegate::PaintBars(QPainter *painter, const QRect &cell, cons
   TDownloader *downloader = downloaderOf_ ? downloaderOf_(row.LDI) : nullptr;
   if (downloader == nullptr || row.LDI->Status != words_.Downloading)
     return false;
-  std::vector<TBarSlot> slots;
+  std::vector<TBarSlot> parts;
   for (int32_t i = 0; i < downloader->Slots.NumberOfSlots(); ++i)
     if (const TPartDownloadSlot *slot = downloader->Slots.GetSlot(i))
-      slots.push_back({slot->StartByte, slot->EndByte, slot->TransferCount()});
+      parts.push_back({slot->StartByte, slot->EndByte, slot->TransferCount()});
   const TProgressBars bars =
-      ComputeProgressBars({0, 0, cell.width(), cell.height()}, downloader->TransferCount(), row.LDI->FileSize, slots);
+      ComputeProgressBars({0, 0, cell.width(), cell.height()}, downloader->TransferCount(), row.LDI->FileSize, parts);
   const QPalette &palette = QApplication::palette();
   const auto rect = [](const TBarRect &r) { return QRect(QPoint(r.Left, r.Top), QPoint(r.Right - 1, r.Bottom - 1)); };
   painter->save();

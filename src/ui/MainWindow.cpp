@@ -15,11 +15,14 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
+#include <charconv>
+#include <map>
 
 namespace velmora {
 

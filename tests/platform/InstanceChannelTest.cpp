@@ -106,7 +106,7 @@ TEST_F(InstanceChannelTest, FolderIsMadePrivateAndUnsafeFoldersAreRefused) {
     other = foreign;
   }
   for (const std::string &folder : {open, link, other}) {
-    const InstanceStart refused = StartInstance(loop, folder, {"x"});
+    const InstanceStart refused = StartInstance(loop, folder, {"x", ""});
     EXPECT_EQ(refused.Role, InstanceRole::Failed) << folder;
     EXPECT_FALSE(refused.Error.empty());
     EXPECT_FALSE(std::filesystem::exists(folder + "/instance.sock")) << folder;
