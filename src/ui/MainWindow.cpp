@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "platform/AtomicFile.h"
 #include "shell/ReportError.h"
 #include "store/WindowGeometry.h"
 #include "ui/DownloadListDelegate.h"
@@ -110,7 +111,10 @@ TForm_Main::TForm_Main(TMainWindowContext context)
   connect(&flushTimer_, &QTimer::timeout, this, [this] {
     if (rows_)
       rows_->Flush();
+    DumpList();
   });
+  if (const QByteArray dump = qgetenv("VELMORA_LIST_DUMP"); !dump.isEmpty())
+    listDumpFile_ = std::string(dump.constData(), static_cast<std::size_t>(dump.size()));
   connect(&statusTimer_, &QTimer::timeout, this, [this] { UpdateStatusBarFast(); });
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) {
     Lifecycle.SessionEnding = true;
@@ -306,7 +310,7 @@ void TForm_Main::TranslateButtons() {
   for (QToolButton *button : largeButtons_) {
     const std::string caption = context_.Translator.Translate(button->property("caption").toString().toStdString());
     const QFontMetrics metrics(button->font());
-    button->setText(QString::fromStdString(MakeTextFit(caption, button->width(), [&](const std::string &text) {
+    button->setText(QString::fromStdString(MakeTextFit(caption, button->width() - 4, [&](const std::string &text) {
       return metrics.horizontalAdvance(QString::fromStdString(text));
     })));
   }
@@ -570,6 +574,28 @@ void TForm_Main::WMMYMSG() {
     show();
   }
   list_->setFocus();
+}
+
+void TForm_Main::DumpList() {
+  if (listDumpFile_.empty() || model_ == nullptr)
+    return;
+  // What the list shows, row by row in its visible columns, for tests that drive the real window.
+  std::string text;
+  const QHeaderView *header = list_->header();
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    for (int position = 0; position < header->count(); ++position) {
+      const int column = header->logicalIndex(position);
+      if (header->isSectionHidden(column))
+        continue;
+      text += model_->index(row, column).data().toString().toStdString();
+      text += '\t';
+    }
+    text += '\n';
+  }
+  if ((!dumped_ || text != lastDump_) && platform::WriteFileAtomically(listDumpFile_, text)) {
+    lastDump_ = text;
+    dumped_ = true;
+  }
 }
 
 void TForm_Main::HandleArgument(const std::string &argument) { Lifecycle.CheckInstances(argument); }

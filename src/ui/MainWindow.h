@@ -112,6 +112,7 @@ private:
   void LoadPosition();
   void OnMinimizeApp();
   std::vector<std::size_t> SelectedRows() const;
+  void DumpList();
 
   TMainWindowContext context_;
   TViewTree viewTree_;
@@ -136,6 +137,8 @@ private:
   bool loadingPosition_ = true;
   bool inTray_ = false;
   QRect normalGeometry_;
+  std::string listDumpFile_, lastDump_; // VELMORA_LIST_DUMP: the list's texts for tests
+  bool dumped_ = false;
 };
 
 } // namespace velmora
