@@ -1,6 +1,7 @@
 #include "app/GetQueueSession.h"
 
 #include "management/FileNames.h"
+#include "shell/DownloadableUrl.h"
 #include "platform/PointToPointLinks.h"
 #include "platform/PowerOff.h"
 #include "store/IndependentGeneralFunctions.h"
@@ -150,7 +151,7 @@ void TGetQueueSession::Finish(int status) {
 int TGetQueueSession::Run() {
   for (const std::string &address : options_.Urls) {
     const TUrl url(address);
-    if (url.Protocol != "http" && url.Protocol != "ftp") {
+    if (!IsDownloadableProtocol(url.Protocol)) {
       ui_.Say("velmora-get: cannot download " + address +
               ": only http:// and ftp:// addresses can be downloaded");
       return geUsage;

@@ -1,6 +1,7 @@
 #include "app/GetSession.h"
 
 #include "management/FileNames.h"
+#include "shell/DownloadableUrl.h"
 #include "platform/Environment.h"
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
@@ -177,7 +178,7 @@ void TGetSession::Finish(int status) {
 
 int TGetSession::Run() {
   const TUrl url(options_.Url);
-  if (url.Protocol != "http" && url.Protocol != "ftp") {
+  if (!IsDownloadableProtocol(url.Protocol)) {
     std::fprintf(stderr,
                  "velmora-get: cannot download %s: only http:// and ftp:// addresses can be downloaded\n",
                  options_.Url.c_str());
