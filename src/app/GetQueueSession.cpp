@@ -1,9 +1,9 @@
 #include "app/GetQueueSession.h"
 
 #include "management/FileNames.h"
-#include "shell/DownloadableUrl.h"
 #include "platform/PointToPointLinks.h"
 #include "platform/PowerOff.h"
+#include "shell/DownloadableUrl.h"
 #include "store/IndependentGeneralFunctions.h"
 #include "store/RecordSettings.h"
 

@@ -1,9 +1,9 @@
 #include "app/GetSession.h"
 
 #include "management/FileNames.h"
-#include "shell/DownloadableUrl.h"
 #include "platform/Environment.h"
 #include "platform/Tick.h"
+#include "shell/DownloadableUrl.h"
 #include "shell/ReportError.h"
 #include "store/GeneralFunctions.h"
 #include "store/IndependentGeneralFunctions.h"

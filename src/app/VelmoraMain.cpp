@@ -32,8 +32,8 @@ int main(int argc, char **argv) {
   auto engine = std::make_unique<TGetEngine>(*app, TGetOptions{});
   engine->RecordContext.Categories = &categories;
 
-  platform::InstanceStart instance =
-      platform::StartInstance(engine->Loop, app->Paths.runtimeFolder, {argument, ActivationToken(environment)});
+  platform::InstanceStart instance = platform::StartInstance(engine->Loop, app->Paths.runtimeFolder,
+                                                             {argument, ActivationToken(environment)});
   if (instance.Role == platform::InstanceRole::HandedOver)
     return 0;
   if (instance.Role == platform::InstanceRole::Failed) {
@@ -60,7 +60,8 @@ int main(int argc, char **argv) {
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   QApplication::setQuitOnLastWindowClosed(false);
   TEventLoopBridge bridge(engine->Loop);
-  auto modem = std::make_unique<TModemConnection>(engine->Loop, std::make_shared<platform::LinuxPointToPointLinks>());
+  auto modem =
+      std::make_unique<TModemConnection>(engine->Loop, std::make_shared<platform::LinuxPointToPointLinks>());
   auto shutdown = std::make_unique<TWinReboot>(engine->Loop, std::make_shared<platform::SystemdPower>());
   TMainWindowContext context{
       engine->Loop,
@@ -74,14 +75,15 @@ int main(int argc, char **argv) {
             engine->Loop, *app->Settings, app->Words, engine->RecordContext, engine->DownloaderContext, ui,
             app->Paths.defaultSaveFolder, &engine->Statistics, modem.get(), shutdown.get()});
       },
-      [&](const std::string &url) { return std::make_unique<TLocalDownloadinfo>(TUrl(url), "", engine->RecordContext); }};
+      [&](const std::string &url) {
+        return std::make_unique<TLocalDownloadinfo>(TUrl(url), "", engine->RecordContext);
+      }};
   auto form = std::make_unique<TForm_Main>(std::move(context));
   window = form.get();
   form->WMMYMSG();
   // From here on hand-overs are acted on, those that came meanwhile first.
-  instance.Listener->SetHandler([&form](const platform::InstanceMessage &message) {
-    form->HandleArgument(message.Argument);
-  });
+  instance.Listener->SetHandler(
+      [&form](const platform::InstanceMessage &message) { form->HandleArgument(message.Argument); });
   QTimer::singleShot(250, form.get(), [&form, argument] { form->HandleArgument(argument); });
   const int status = QApplication::exec();
   // Windows first, then the download system with them, then what the loop serves.

@@ -58,8 +58,9 @@ template <class T> int CompareValues(T a, T b) { return a < b ? -1 : b < a ? 1 :
 double RateValue(std::string text) {
   std::replace(text.begin(), text.end(), ',', '.');
   double value = 0;
-  const char *begin = text.data() + (text.find_first_not_of(' ') == std::string::npos ? text.size()
-                                                                                      : text.find_first_not_of(' '));
+  const char *begin =
+      text.data() +
+      (text.find_first_not_of(' ') == std::string::npos ? text.size() : text.find_first_not_of(' '));
   const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
   (void)end;
   return error == std::errc() ? value : 0;
@@ -80,32 +81,50 @@ std::string NamePart(const std::string &path) {
 const std::string &CellText(const rNode &row, int column) {
   static const std::string empty;
   switch (column) {
-  case lcFileName: return row.FileName;
-  case lcStatus: return row.Status;
-  case lcCompleted: return row.Downloaded;
-  case lcTotal: return row.Size;
-  case lcTimeLeft: return row.TimeLeft;
-  case lcRate: return row.Rate;
-  case lcTimeAdded: return row.Added;
-  case lcSavePath: return row.Folder;
-  case lcDescription: return row.Description;
-  default: return empty;
+  case lcFileName:
+    return row.FileName;
+  case lcStatus:
+    return row.Status;
+  case lcCompleted:
+    return row.Downloaded;
+  case lcTotal:
+    return row.Size;
+  case lcTimeLeft:
+    return row.TimeLeft;
+  case lcRate:
+    return row.Rate;
+  case lcTimeAdded:
+    return row.Added;
+  case lcSavePath:
+    return row.Folder;
+  case lcDescription:
+    return row.Description;
+  default:
+    return empty;
   }
 }
 
 int CompareRows(const rNode &a, const rNode &b, int column) {
   switch (column) {
-  case lcStatus: return CompareText(a.Status, b.Status);
-  case lcCompleted: return CompareValues(a.DownloadedBytes, b.DownloadedBytes);
-  case lcTotal: return CompareValues(a.LDI->FileSize, b.LDI->FileSize);
-  case lcTimeLeft: return CompareValues(TimeStringToSeconds(a.TimeLeft), TimeStringToSeconds(b.TimeLeft));
-  case lcRate: return CompareValues(RateValue(a.Rate), RateValue(b.Rate));
+  case lcStatus:
+    return CompareText(a.Status, b.Status);
+  case lcCompleted:
+    return CompareValues(a.DownloadedBytes, b.DownloadedBytes);
+  case lcTotal:
+    return CompareValues(a.LDI->FileSize, b.LDI->FileSize);
+  case lcTimeLeft:
+    return CompareValues(TimeStringToSeconds(a.TimeLeft), TimeStringToSeconds(b.TimeLeft));
+  case lcRate:
+    return CompareValues(RateValue(a.Rate), RateValue(b.Rate));
   // The shown text has whole seconds: the record's moment rounded to them orders the same.
   case lcTimeAdded:
     return CompareValues(std::llround(a.LDI->Created * 86400.0), std::llround(b.LDI->Created * 86400.0));
-  case lcSavePath: return CompareText(a.Folder, b.Folder);
-  case lcDescription: return CompareText(a.Description, b.Description);
-  default: return CompareText(a.FileName, b.FileName);
+  case lcSavePath:
+    return CompareText(a.Folder, b.Folder);
+  case lcDescription:
+    return CompareText(a.Description, b.Description);
+  default:
+    return CompareText(a.FileName, b.FileName);
   }
 }
 
@@ -136,8 +155,9 @@ void TDownloadRows::SetNodeData(rNode &Data, TLocalDownloadinfo &LDI) const {
     Data.Status = LDI.Status;
     if (LDI.RetryTimer != nullptr)
       Data.Status += " (" + std::to_string(LDI.RetryCountdown) + ")";
-    Data.Size = LDI.FileSize == 0 ? words.Unknown
-                                  : BytesToPresentableString(LDI.FileSize, words.Unknown, context_.DecimalSeparator);
+    Data.Size = LDI.FileSize == 0
+                    ? words.Unknown
+                    : BytesToPresentableString(LDI.FileSize, words.Unknown, context_.DecimalSeparator);
     Data.TimeLeft.clear();
     Data.Rate.clear();
     if (LDI.IsDone()) {
@@ -145,7 +165,8 @@ void TDownloadRows::SetNodeData(rNode &Data, TLocalDownloadinfo &LDI) const {
       Data.DownloadedBytes = LDI.FileSize;
     } else if (const TDownloader *downloader = context_.Source.AssociatedDownloader(&LDI)) {
       Data.DownloadedBytes = downloader->TransferCount();
-      Data.Downloaded = BytesToPresentableString(Data.DownloadedBytes, words.Unknown, context_.DecimalSeparator);
+      Data.Downloaded =
+          BytesToPresentableString(Data.DownloadedBytes, words.Unknown, context_.DecimalSeparator);
       if (LDI.RetryTimer == nullptr) {
         Data.TimeLeft = downloader->TimeLeft();
         Data.Rate = downloader->TransferRate();
@@ -157,7 +178,8 @@ void TDownloadRows::SetNodeData(rNode &Data, TLocalDownloadinfo &LDI) const {
         const auto listed = partBytes_->find(LDI.TempFileName);
         Data.DownloadedBytes = listed == partBytes_->end() ? 0 : listed->second;
       }
-      Data.Downloaded = BytesToPresentableString(Data.DownloadedBytes, words.Unknown, context_.DecimalSeparator);
+      Data.Downloaded =
+          BytesToPresentableString(Data.DownloadedBytes, words.Unknown, context_.DecimalSeparator);
     }
     Data.Folder = FolderPart(LDI.LocalFileName);
     Data.Description = LDI.Description;
@@ -250,7 +272,10 @@ void TDownloadRows::ShowAllCategory() { PopulateGrid(context_.Source.AllRecords(
 void TDownloadRows::ShowHistory(const std::string &History) {
   const TConstants &words = context_.Words;
   const TDateTime now = context_.Now();
-  const double back = History == words.Hours24 ? 1 : History == words.Days7 ? 7 : History == words.Days30 ? 30 : 0;
+  const double back = History == words.Hours24  ? 1
+                      : History == words.Days7  ? 7
+                      : History == words.Days30 ? 30
+                                                : 0;
   PopulateGrid(context_.Source.AllRecords().GetDoneSince(now - back));
 }
 

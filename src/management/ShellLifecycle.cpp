@@ -65,7 +65,8 @@ int CleanUpTempDirectory(const std::string &folder) {
     std::vector<std::filesystem::path> files;
     std::set<std::string> names;
     std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
       names.insert(Lower(it->path().filename().string()));
       std::error_code typeError;
       if (it->is_regular_file(typeError) && !it->is_symlink(typeError))

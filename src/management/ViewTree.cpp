@@ -8,8 +8,8 @@ namespace velmora {
 
 TViewTree::TViewTree(const TConstants &words, TCategoryList &categories)
     : words_(words), all_(std::make_unique<TTreeNode>(words.All)),
-      status_(std::make_unique<TTreeNode>(words.Status)), history_(std::make_unique<TTreeNode>(words.History)),
-      categoriesNode_(&categories.CategoriesNode()) {
+      status_(std::make_unique<TTreeNode>(words.Status)),
+      history_(std::make_unique<TTreeNode>(words.History)), categoriesNode_(&categories.CategoriesNode()) {
   Rebuild();
 }
 

@@ -23,7 +23,9 @@ public:
   // category list's own. A selection that is gone falls back to "All".
   void Rebuild();
 
-  std::vector<TTreeNode *> TopNodes() const { return {all_.get(), categoriesNode_, status_.get(), history_.get()}; }
+  std::vector<TTreeNode *> TopNodes() const {
+    return {all_.get(), categoriesNode_, status_.get(), history_.get()};
+  }
   // Every node in tree order.
   std::vector<TTreeNode *> Nodes() const;
   std::size_t Count() const { return Nodes().size(); }

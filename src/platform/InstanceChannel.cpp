@@ -13,8 +13,8 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace velmora::platform {
 
@@ -329,7 +329,8 @@ InstanceStart StartInstance(EventLoop &loop, const std::string &runtimeFolder, c
   // Nobody listens: a socket left by a copy that was killed is removed.
   ::unlink(socketFile.c_str());
   peer.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (peer.get() < 0 || ::bind(peer.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+  if (peer.get() < 0 ||
+      ::bind(peer.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
       ::listen(peer.get(), 16) != 0) {
     start.Error = Reason("cannot listen on " + socketFile, errno);
     return start;

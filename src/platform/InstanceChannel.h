@@ -75,7 +75,7 @@ enum class InstanceRole { Alone, HandedOver, Failed };
 
 struct InstanceStart {
   InstanceRole Role = InstanceRole::Failed;
-  std::string Error;                           // why it failed, in words
+  std::string Error;                          // why it failed, in words
   std::unique_ptr<InstanceListener> Listener; // when alone
 };
 

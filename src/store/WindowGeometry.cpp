@@ -49,14 +49,15 @@ TWindowGeometry LoadPosition(const TSettingsStore &settings, const std::string &
   return loaded;
 }
 
-TWindowGeometry MakeSureFormIsOnScreen(const TWindowGeometry &window, const std::vector<TScreenArea> &screens) {
+TWindowGeometry MakeSureFormIsOnScreen(const TWindowGeometry &window,
+                                       const std::vector<TScreenArea> &screens) {
   if (screens.empty())
     return window;
   for (const TScreenArea &screen : screens) {
     const long long right = static_cast<long long>(window.Left) + window.Width;
     const long long bottom = static_cast<long long>(window.Top) + window.Height;
-    if (window.Left < screen.Left + screen.Width && window.Top < screen.Top + screen.Height && right > screen.Left &&
-        bottom > screen.Top)
+    if (window.Left < screen.Left + screen.Width && window.Top < screen.Top + screen.Height &&
+        right > screen.Left && bottom > screen.Top)
       return window;
   }
   TWindowGeometry moved = window;
@@ -65,7 +66,8 @@ TWindowGeometry MakeSureFormIsOnScreen(const TWindowGeometry &window, const std:
   return moved;
 }
 
-std::string MakeTextFit(const std::string &s, int width, const std::function<int(const std::string &)> &textWidth) {
+std::string MakeTextFit(const std::string &s, int width,
+                        const std::function<int(const std::string &)> &textWidth) {
   // A caption that fits as it is keeps every character, even where "..." would not fit beside it.
   if (textWidth(s) < width)
     return s;

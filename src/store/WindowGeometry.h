@@ -34,10 +34,12 @@ TWindowGeometry LoadPosition(const TSettingsStore &settings, const std::string &
                              const TWindowGeometry &current, int minWidth = 1, int minHeight = 1);
 // The window where it is when it overlaps any present screen, else at (1, 1) of the primary
 // screen's available area. screens[0] is the primary screen; no screens: unchanged.
-TWindowGeometry MakeSureFormIsOnScreen(const TWindowGeometry &window, const std::vector<TScreenArea> &screens);
+TWindowGeometry MakeSureFormIsOnScreen(const TWindowGeometry &window,
+                                       const std::vector<TScreenArea> &screens);
 
 // The caption shortened with "..." to fit width: while the text's width plus that of "..." is not
 // less than width, its last character goes (whole UTF-8 characters); unchanged when it fits.
-std::string MakeTextFit(const std::string &s, int width, const std::function<int(const std::string &)> &textWidth);
+std::string MakeTextFit(const std::string &s, int width,
+                        const std::function<int(const std::string &)> &textWidth);
 
 } // namespace velmora

@@ -11,9 +11,9 @@
 
 namespace velmora {
 
-TDownloadListDelegate::TDownloadListDelegate(const TConstants &words,
-                                             std::function<TDownloader *(const TLocalDownloadinfo *)> downloaderOf,
-                                             QObject *parent)
+TDownloadListDelegate::TDownloadListDelegate(
+    const TConstants &words, std::function<TDownloader *(const TLocalDownloadinfo *)> downloaderOf,
+    QObject *parent)
     : QStyledItemDelegate(parent), words_(words), downloaderOf_(std::move(downloaderOf)) {}
 
 void TDownloadListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -21,7 +21,8 @@ void TDownloadListDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
   const auto *row = static_cast<const rNode *>(index.data(TDownloadListModel::kRowRole).value<void *>());
   const QPalette &palette = option.palette;
   const bool selected = (option.state & QStyle::State_Selected) != 0;
-  if (row != nullptr && index.column() == lcStatus && DrawProgressBars && PaintBars(painter, option.rect, *row, selected)) {
+  if (row != nullptr && index.column() == lcStatus && DrawProgressBars &&
+      PaintBars(painter, option.rect, *row, selected)) {
     // The bars replace the text.
   } else {
     QStyleOptionViewItem plain = option;
@@ -41,7 +42,8 @@ void TDownloadListDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
   }
 }
 
-bool TDownloadListDelegate::PaintBars(QPainter *painter, const QRect &cell, const rNode &row, bool selected) const {
+bool TDownloadListDelegate::PaintBars(QPainter *painter, const QRect &cell, const rNode &row,
+                                      bool selected) const {
   TDownloader *downloader = downloaderOf_ ? downloaderOf_(row.LDI) : nullptr;
   if (downloader == nullptr || row.LDI->Status != words_.Downloading)
     return false;
@@ -49,10 +51,12 @@ bool TDownloadListDelegate::PaintBars(QPainter *painter, const QRect &cell, cons
   for (int32_t i = 0; i < downloader->Slots.NumberOfSlots(); ++i)
     if (const TPartDownloadSlot *slot = downloader->Slots.GetSlot(i))
       parts.push_back({slot->StartByte, slot->EndByte, slot->TransferCount()});
-  const TProgressBars bars =
-      ComputeProgressBars({0, 0, cell.width(), cell.height()}, downloader->TransferCount(), row.LDI->FileSize, parts);
+  const TProgressBars bars = ComputeProgressBars({0, 0, cell.width(), cell.height()},
+                                                 downloader->TransferCount(), row.LDI->FileSize, parts);
   const QPalette &palette = QApplication::palette();
-  const auto rect = [](const TBarRect &r) { return QRect(QPoint(r.Left, r.Top), QPoint(r.Right - 1, r.Bottom - 1)); };
+  const auto rect = [](const TBarRect &r) {
+    return QRect(QPoint(r.Left, r.Top), QPoint(r.Right - 1, r.Bottom - 1));
+  };
   painter->save();
   painter->translate(cell.topLeft());
   painter->fillRect(QRect(0, 0, cell.width(), cell.height()),

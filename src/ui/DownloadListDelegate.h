@@ -13,7 +13,8 @@ class TDownloader;
 // status colour, the focused row's lines, and the two progress bars of a running download.
 class TDownloadListDelegate : public QStyledItemDelegate {
 public:
-  TDownloadListDelegate(const TConstants &words, std::function<TDownloader *(const TLocalDownloadinfo *)> downloaderOf,
+  TDownloadListDelegate(const TConstants &words,
+                        std::function<TDownloader *(const TLocalDownloadinfo *)> downloaderOf,
                         QObject *parent = nullptr);
 
   bool DrawProgressBars = true;

@@ -9,10 +9,11 @@
 
 namespace velmora {
 
-const char *const kColumnCaptions[kListColumnCount] = {"File Name", "Status",     "Completed", "Total",      "Time Left",
-                                                       "kB/s",      "Time Added", "Save Path", "Description"};
-const char *const kColumnKeys[kListColumnCount] = {"FileName", "Status",    "Completed", "Total",      "TimeLeft",
-                                                   "kbps",     "TimeAdded", "SavePath",  "Description"};
+const char *const kColumnCaptions[kListColumnCount] = {"File Name",  "Status",    "Completed",
+                                                       "Total",      "Time Left", "kB/s",
+                                                       "Time Added", "Save Path", "Description"};
+const char *const kColumnKeys[kListColumnCount] = {
+    "FileName", "Status", "Completed", "Total", "TimeLeft", "kbps", "TimeAdded", "SavePath", "Description"};
 const int kColumnWidths[kListColumnCount] = {100, 60, 65, 60, 60, 50, 105, 80, 70};
 const bool kColumnVisible[kListColumnCount] = {true, true, true, true, true, true, false, true, false};
 const int kColumnPositions[kListColumnCount] = {0, 1, 2, 3, 4, 5, 7, 6, 8};
@@ -25,7 +26,9 @@ int TDownloadListModel::rowCount(const QModelIndex &parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.Count());
 }
 
-int TDownloadListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : kListColumnCount; }
+int TDownloadListModel::columnCount(const QModelIndex &parent) const {
+  return parent.isValid() ? 0 : kListColumnCount;
+}
 
 QVariant TDownloadListModel::data(const QModelIndex &index, int role) const {
   if (!index.isValid() || static_cast<std::size_t>(index.row()) >= rows_.Count())
@@ -33,15 +36,18 @@ QVariant TDownloadListModel::data(const QModelIndex &index, int role) const {
   const rNode &row = rows_.Row(static_cast<std::size_t>(index.row()));
   switch (role) {
   case Qt::DisplayRole:
-  case Qt::AccessibleTextRole: return QString::fromStdString(CellText(row, index.column()));
+  case Qt::AccessibleTextRole:
+    return QString::fromStdString(CellText(row, index.column()));
   case Qt::ForegroundRole:
     return ToQColor(GetStatusColor(row.LDI->StatusImage, Theme), QApplication::palette());
   case Qt::DecorationRole:
     if (index.column() == lcFileName)
       return FileTypeIcon(row.FileName);
     return {};
-  case kRowRole: return QVariant::fromValue(static_cast<void *>(const_cast<rNode *>(&row)));
-  default: return {};
+  case kRowRole:
+    return QVariant::fromValue(static_cast<void *>(const_cast<rNode *>(&row)));
+  default:
+    return {};
   }
 }
 

@@ -16,7 +16,8 @@ class TDownloadListModel : public QAbstractTableModel, public IRowObserver {
 public:
   static constexpr int kRowRole = Qt::UserRole + 1; // the row's rNode as a pointer
 
-  TDownloadListModel(TDownloadRows &rows, std::function<QString(const char *)> translate, QObject *parent = nullptr);
+  TDownloadListModel(TDownloadRows &rows, std::function<QString(const char *)> translate,
+                     QObject *parent = nullptr);
 
   TThemeColors Theme = kStandardTheme;
 

@@ -17,8 +17,9 @@ TEventLoopBridge::TEventLoopBridge(platform::EventLoop &loop, QObject *parent)
     connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
       if (inside_ && !reported_) {
         reported_ = true;
-        std::fputs("velmora: a nested Qt event loop was opened inside a loop callback; it runs no loop work\n",
-                   stderr);
+        std::fputs(
+            "velmora: a nested Qt event loop was opened inside a loop callback; it runs no loop work\n",
+            stderr);
       }
     });
 #endif
@@ -36,7 +37,8 @@ void TEventLoopBridge::RunRound() {
   notifier_.setEnabled(false);
   const auto start = std::chrono::steady_clock::now();
   loop_.runOnce(0);
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   longestMs_ = std::max(longestMs_, ms);
   inside_ = false;
   notifier_.setEnabled(true);

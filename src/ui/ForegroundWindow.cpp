@@ -12,8 +12,8 @@ namespace velmora {
 namespace {
 
 xcb_atom_t Atom(xcb_connection_t *connection, const char *name) {
-  xcb_intern_atom_reply_t *reply =
-      xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+  xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
   const xcb_atom_t atom = reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
   std::free(reply);
   return atom;
@@ -24,9 +24,10 @@ xcb_atom_t Atom(xcb_connection_t *connection, const char *name) {
 xcb_timestamp_t ServerTime(xcb_connection_t *connection, xcb_window_t root, xcb_visualid_t visual) {
   const xcb_window_t probe = xcb_generate_id(connection);
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-  xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, visual,
-                    XCB_CW_EVENT_MASK, &mask);
-  xcb_change_property(connection, XCB_PROP_MODE_APPEND, probe, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
+  xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, root, -1, -1, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_ONLY, visual, XCB_CW_EVENT_MASK, &mask);
+  xcb_change_property(connection, XCB_PROP_MODE_APPEND, probe, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0,
+                      nullptr);
   xcb_flush(connection);
   xcb_timestamp_t time = XCB_CURRENT_TIME;
   for (int i = 0; i < 64; ++i) {

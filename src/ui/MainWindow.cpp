@@ -116,9 +116,8 @@ TForm_Main::TForm_Main(TMainWindowContext context)
   if (const QByteArray dump = qgetenv("VELMORA_LIST_DUMP"); !dump.isEmpty())
     listDumpFile_ = std::string(dump.constData(), static_cast<std::size_t>(dump.size()));
   connect(&statusTimer_, &QTimer::timeout, this, [this] { UpdateStatusBarFast(); });
-  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) {
-    Lifecycle.SessionEnding = true;
-  });
+  connect(qApp, &QGuiApplication::commitDataRequest, this,
+          [this](QSessionManager &) { Lifecycle.SessionEnding = true; });
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     trayIcon_ = new QSystemTrayIcon(QApplication::style()->standardIcon(QStyle::SP_ArrowDown), this);
     trayIcon_->setToolTip(QStringLiteral("Velmora"));
@@ -142,7 +141,9 @@ QString TForm_Main::Tr(const char *english) const {
   return QString::fromStdString(context_.Translator.Translate(english));
 }
 
-std::string TForm_Main::Translate(const std::string &english) const { return context_.Translator.Translate(english); }
+std::string TForm_Main::Translate(const std::string &english) const {
+  return context_.Translator.Translate(english);
+}
 
 void TForm_Main::BuildMenus() {
   struct TItem {
@@ -174,18 +175,18 @@ void TForm_Main::BuildMenus() {
                             TItem{"DeleteCategory2", "&Delete Category", "", false}})
     add(categories, item);
   QMenu *downloads = menuBar()->addMenu(Tr("&Downloads"));
-  for (const TItem &item : {TItem{"AddURL1", "&Add URL...", "Ctrl+Alt+A", true}, TItem{"Pause1", "&Pause", "Ctrl+P", false},
-                            TItem{"Resume1", "&Resume", "Ctrl+R", false}, TItem{"Schedule1", "&Schedule", "Ctrl+S", true},
-                            TItem{"Delete1", "&Delete", "Ctrl+D", false},
-                            TItem{"ReDownload2", "Re-Download", "Ctrl+O", true},
-                            TItem{"DeleteAll1", "D&elete All", "Ctrl+Alt+D", false},
-                            TItem{"PauseAll1", "P&ause All", "Ctrl+Alt+P", false},
-                            TItem{"ResumeAll1", "Res&ume All", "Ctrl+Alt+R", false},
-                            TItem{"ClearAllDoneandErrenous1", "&Clear All Done and Erroneous", "Ctrl+Alt+C", true},
-                            TItem{"Extract2", "&Extract...", "", false},
-                            TItem{"ExtractandInstall2", "Extract and &Install...", "", true},
-                            TItem{"ViewAsText1", "&View As Text...", "F3", true},
-                            TItem{"Properties2", "Pr&operties...", "", false}})
+  for (const TItem &item :
+       {TItem{"AddURL1", "&Add URL...", "Ctrl+Alt+A", true}, TItem{"Pause1", "&Pause", "Ctrl+P", false},
+        TItem{"Resume1", "&Resume", "Ctrl+R", false}, TItem{"Schedule1", "&Schedule", "Ctrl+S", true},
+        TItem{"Delete1", "&Delete", "Ctrl+D", false}, TItem{"ReDownload2", "Re-Download", "Ctrl+O", true},
+        TItem{"DeleteAll1", "D&elete All", "Ctrl+Alt+D", false},
+        TItem{"PauseAll1", "P&ause All", "Ctrl+Alt+P", false},
+        TItem{"ResumeAll1", "Res&ume All", "Ctrl+Alt+R", false},
+        TItem{"ClearAllDoneandErrenous1", "&Clear All Done and Erroneous", "Ctrl+Alt+C", true},
+        TItem{"Extract2", "&Extract...", "", false},
+        TItem{"ExtractandInstall2", "Extract and &Install...", "", true},
+        TItem{"ViewAsText1", "&View As Text...", "F3", true},
+        TItem{"Properties2", "Pr&operties...", "", false}})
     add(downloads, item);
   QMenu *view = menuBar()->addMenu(Tr("&View"));
   buttonsAction_ = view->addAction(Tr("&Buttons"));
@@ -283,11 +284,12 @@ void TForm_Main::BuildToolbar() {
 }
 
 void TForm_Main::BuildStatusBar() {
-  const char *const initial[] = {"Help text", "Hang Up Enabled", "Scheduler Disabled", "0kb/s", "00:00:00", ""};
+  const char *const initial[] = {"Help text", "Hang Up Enabled", "Scheduler Disabled",
+                                 "0kb/s",     "00:00:00",        ""};
   for (int i = 0; i < 6; ++i) {
     auto *panel = new QLabel(Tr(initial[i]), statusBar());
     panel->setObjectName(QString("StatusBar_Panel%1").arg(i));
-    panel->setAlignment(i == 0 ? Qt::AlignLeft | Qt::AlignVCenter
+    panel->setAlignment(i == 0   ? Qt::AlignLeft | Qt::AlignVCenter
                         : i >= 3 ? Qt::AlignRight | Qt::AlignVCenter
                                  : Qt::AlignCenter);
     if (i == 0)
@@ -308,11 +310,13 @@ void TForm_Main::BuildStatusBar() {
 
 void TForm_Main::TranslateButtons() {
   for (QToolButton *button : largeButtons_) {
-    const std::string caption = context_.Translator.Translate(button->property("caption").toString().toStdString());
+    const std::string caption =
+        context_.Translator.Translate(button->property("caption").toString().toStdString());
     const QFontMetrics metrics(button->font());
-    button->setText(QString::fromStdString(MakeTextFit(caption, button->width() - 4, [&](const std::string &text) {
-      return metrics.horizontalAdvance(QString::fromStdString(text));
-    })));
+    button->setText(
+        QString::fromStdString(MakeTextFit(caption, button->width() - 4, [&](const std::string &text) {
+          return metrics.horizontalAdvance(QString::fromStdString(text));
+        })));
   }
 }
 
@@ -356,9 +360,10 @@ void TForm_Main::LoadListConfiguration() {
   std::vector<bool> taken(kListColumnCount, false);
   bool valid = true;
   for (int column = 0; column < kListColumnCount; ++column) {
-    positions[column] = context_.Settings.ReadInteger(kOptions, std::string("VDT_Downloads_ColPos_") + kColumnKeys[column],
-                                                      kColumnPositions[column]);
-    valid = valid && positions[column] >= 0 && positions[column] < kListColumnCount && !taken[positions[column]];
+    positions[column] = context_.Settings.ReadInteger(
+        kOptions, std::string("VDT_Downloads_ColPos_") + kColumnKeys[column], kColumnPositions[column]);
+    valid =
+        valid && positions[column] >= 0 && positions[column] < kListColumnCount && !taken[positions[column]];
     if (valid)
       taken[positions[column]] = true;
   }
@@ -367,10 +372,12 @@ void TForm_Main::LoadListConfiguration() {
   bool anyVisible = false;
   for (int column = 0; column < kListColumnCount; ++column) {
     const std::string key = kColumnKeys[column];
-    const int width =
-        std::clamp(context_.Settings.ReadInteger(kOptions, "VDT_Downloads_ColWidth_" + key, kColumnWidths[column]), 20, 2000);
+    const int width = std::clamp(
+        context_.Settings.ReadInteger(kOptions, "VDT_Downloads_ColWidth_" + key, kColumnWidths[column]), 20,
+        2000);
     header->resizeSection(column, width);
-    const bool visible = context_.Settings.ReadBool(kOptions, "VDT_Downloads_ColVisible_" + key, kColumnVisible[column]);
+    const bool visible =
+        context_.Settings.ReadBool(kOptions, "VDT_Downloads_ColVisible_" + key, kColumnVisible[column]);
     header->setSectionHidden(column, !visible);
     anyVisible = anyVisible || visible;
   }
@@ -386,7 +393,8 @@ void TForm_Main::LoadListConfiguration() {
   const int sortColumn = context_.Settings.ReadInteger(kOptions, "VDT_Downloads_SortByColumn", 0);
   rows_->SortColumn = sortColumn >= 0 && sortColumn < kListColumnCount ? sortColumn : -1;
   rows_->SortAscending = context_.Settings.ReadBool(kOptions, "VDT_Downloads_SortDirectionAscending", true);
-  header->setSortIndicator(rows_->SortColumn, rows_->SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+  header->setSortIndicator(rows_->SortColumn,
+                           rows_->SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void TForm_Main::RebuildColumnsMenu() {
@@ -395,9 +403,8 @@ void TForm_Main::RebuildColumnsMenu() {
     QAction *item = columnsMenu_->addAction(Tr(kColumnCaptions[column]));
     item->setCheckable(true);
     item->setChecked(!list_->header()->isSectionHidden(column));
-    connect(item, &QAction::triggered, this, [this, column](bool checked) {
-      list_->header()->setSectionHidden(column, !checked);
-    });
+    connect(item, &QAction::triggered, this,
+            [this, column](bool checked) { list_->header()->setSectionHidden(column, !checked); });
   }
 }
 
@@ -408,10 +415,12 @@ void TForm_Main::SaveVDTConfiguration() {
       const std::string key = kColumnKeys[column];
       context_.Settings.WriteInteger(kOptions, "VDT_Downloads_ColWidth_" + key, header->sectionSize(column));
       context_.Settings.WriteInteger(kOptions, "VDT_Downloads_ColPos_" + key, header->visualIndex(column));
-      context_.Settings.WriteBool(kOptions, "VDT_Downloads_ColVisible_" + key, !header->isSectionHidden(column));
+      context_.Settings.WriteBool(kOptions, "VDT_Downloads_ColVisible_" + key,
+                                  !header->isSectionHidden(column));
     }
     context_.Settings.WriteInteger(kOptions, "VDT_Downloads_SortByColumn", rows_ ? rows_->SortColumn : 0);
-    context_.Settings.WriteBool(kOptions, "VDT_Downloads_SortDirectionAscending", !rows_ || rows_->SortAscending);
+    context_.Settings.WriteBool(kOptions, "VDT_Downloads_SortDirectionAscending",
+                                !rows_ || rows_->SortAscending);
   });
 }
 
@@ -424,7 +433,8 @@ void TForm_Main::HeaderClicked(int column) {
       rows_->SortAscending = true;
     } else
       rows_->SortAscending = !rows_->SortAscending;
-    list_->header()->setSortIndicator(rows_->SortColumn, rows_->SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    list_->header()->setSortIndicator(rows_->SortColumn,
+                                      rows_->SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
     const TLDIList selected = rows_->GetSelectedFromList(SelectedRows());
     rows_->Sort();
     for (TLocalDownloadinfo *record : selected)
@@ -441,11 +451,12 @@ void TForm_Main::PopulateTreeView() {
   std::map<const TTreeNode *, QTreeWidgetItem *> items;
   for (TTreeNode *node : viewTree_.Nodes()) {
     const auto found = items.find(node->Parent());
-    QTreeWidgetItem *item = found == items.end() ? new QTreeWidgetItem(tree_) : new QTreeWidgetItem(found->second);
+    QTreeWidgetItem *item =
+        found == items.end() ? new QTreeWidgetItem(tree_) : new QTreeWidgetItem(found->second);
     item->setText(0, QString::fromStdString(node->Caption));
     item->setIcon(0, QApplication::style()->standardIcon(node->Count() > 0 || node->Parent() == nullptr
-                                                              ? QStyle::SP_DirIcon
-                                                              : QStyle::SP_FileIcon));
+                                                             ? QStyle::SP_DirIcon
+                                                             : QStyle::SP_FileIcon));
     items[node] = item;
     treeItems_.push_back(item);
   }
@@ -515,7 +526,8 @@ void TForm_Main::PopulateVDT(bool KeepSelection) {
       list_->setCurrentIndex(model_->index(0, 0));
     for (TLocalDownloadinfo *record : selected)
       if (const std::ptrdiff_t row = rows_->AssociatedRow(record); row >= 0)
-        selection->select(model_->index(static_cast<int>(row), 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        selection->select(model_->index(static_cast<int>(row), 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (const std::ptrdiff_t row = rows_->AssociatedRow(focused); focused != nullptr && row >= 0) {
       selection->setCurrentIndex(model_->index(static_cast<int>(row), 0), QItemSelectionModel::NoUpdate);
       list_->scrollTo(model_->index(static_cast<int>(row), 0));
@@ -531,17 +543,19 @@ void TForm_Main::WMMYMSG() {
     source_ = std::make_unique<TDownloadSystemRowSource>(*system_);
     rows_ = std::make_unique<TDownloadRows>(
         TDownloadRowsContext{*source_, context_.Words, context_.Categories, viewTree_, DecimalSeparator()});
-    model_ = new TDownloadListModel(*rows_, [this](const char *english) { return Tr(english); }, this);
+    model_ = new TDownloadListModel(
+        *rows_, [this](const char *english) { return Tr(english); }, this);
     rows_->Observer = model_;
     delegate_ = new TDownloadListDelegate(
-        context_.Words, [this](const TLocalDownloadinfo *record) { return system_->AssociatedDownloader(record); },
-        this);
+        context_.Words,
+        [this](const TLocalDownloadinfo *record) { return system_->AssociatedDownloader(record); }, this);
     delegate_->DrawProgressBars = context_.Settings.ReadBool(kOptions, "DrawProgressBars", true);
     list_->setModel(model_);
     list_->setItemDelegate(delegate_);
     ApplyColors();
     LoadListConfiguration();
-    connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int column) { HeaderClicked(column); });
+    connect(list_->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { HeaderClicked(column); });
     connect(list_->header(), &QHeaderView::customContextMenuRequested, this, [this](const QPoint &at) {
       RebuildColumnsMenu();
       columnsMenu_->popup(list_->header()->mapToGlobal(at));
@@ -646,7 +660,7 @@ void TForm_Main::UpdateStatusBar() {
                       context_.Settings.ReadBool(kOptions, "ConnectUsingDialUp", false);
   panels_[1]->setText(Tr(hangUp ? "Hang Up Enabled" : "Hang Up Disabled"));
   panels_[2]->setText(Tr(context_.Settings.ReadBool(kOptions, "UseSchedule", false) ? "Scheduler Enabled"
-                                                                                      : "Scheduler Disabled"));
+                                                                                    : "Scheduler Disabled"));
 }
 
 void TForm_Main::UpdateStatusBarFast() {
@@ -731,7 +745,9 @@ void TForm_Main::DoBeforeTerminate() {
 
 void TForm_Main::Terminate() { QTimer::singleShot(0, qApp, &QCoreApplication::quit); }
 
-bool TForm_Main::MinimizeToTray() const { return context_.Settings.ReadBool(kOptions, "MinimizeToTray", false); }
+bool TForm_Main::MinimizeToTray() const {
+  return context_.Settings.ReadBool(kOptions, "MinimizeToTray", false);
+}
 
 void TForm_Main::AddDownload(const std::string &url) {
   if (system_)
@@ -762,14 +778,16 @@ void TForm_Main::OnMinimizeApp() {
 
 void TForm_Main::SavePosition() {
   const QRect normal = isMaximized() || isMinimized() ? normalGeometry_ : geometry();
-  velmora::SavePosition(context_.Settings, kFormName,
-                        {normal.x(), normal.y(), normal.width(), normal.height(), isMaximized(), isMinimized() || inTray_});
+  velmora::SavePosition(
+      context_.Settings, kFormName,
+      {normal.x(), normal.y(), normal.width(), normal.height(), isMaximized(), isMinimized() || inTray_});
 }
 
 void TForm_Main::LoadPosition() {
   const TWindowGeometry stored = velmora::LoadPosition(
-      context_.Settings, kFormName, {normalGeometry_.x(), normalGeometry_.y(), normalGeometry_.width(), normalGeometry_.height()},
-      400, 200);
+      context_.Settings, kFormName,
+      {normalGeometry_.x(), normalGeometry_.y(), normalGeometry_.width(), normalGeometry_.height()}, 400,
+      200);
   setGeometry(stored.Left, stored.Top, stored.Width, stored.Height);
 }
 

@@ -22,13 +22,20 @@ QColor ToQColor(TColor color, const QPalette &palette) {
     return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
                   static_cast<int>((color >> 16) & 0xFF));
   switch (color & 0xFF) {
-  case 5: return palette.color(QPalette::Base);
-  case 17: return palette.color(QPalette::Disabled, QPalette::Text);
-  case 15: return palette.color(QPalette::Button);
-  case 13: return palette.color(QPalette::Highlight);
-  case 10: return palette.color(QPalette::Highlight).darker(120);
-  case 8: return palette.color(QPalette::Text);
-  default: return palette.color(QPalette::WindowText);
+  case 5:
+    return palette.color(QPalette::Base);
+  case 17:
+    return palette.color(QPalette::Disabled, QPalette::Text);
+  case 15:
+    return palette.color(QPalette::Button);
+  case 13:
+    return palette.color(QPalette::Highlight);
+  case 10:
+    return palette.color(QPalette::Highlight).darker(120);
+  case 8:
+    return palette.color(QPalette::Text);
+  default:
+    return palette.color(QPalette::WindowText);
   }
 }
 

@@ -172,7 +172,8 @@ TEST_F(DownloadRowsTest, UpdatesFollowTheViewRule) {
        [&] { running.Status = "Timeout", running.StatusImage = kStatusCodeError; }, true},
       {"a sub-category is in its parent", &Child(tree.CategoriesRoot(), "Music"), &music, [] {}, true},
       {"no category is not in Categories", &tree.CategoriesRoot(), &plain, [] {}, false},
-      {"a record not listed any more goes", &tree.All(), &plain, [&] { source.records.Remove(&plain); }, false},
+      {"a record not listed any more goes", &tree.All(), &plain, [&] { source.records.Remove(&plain); },
+       false},
   };
   for (const Case &c : cases) {
     Select(*c.view);

@@ -79,14 +79,16 @@ TEST(ShellLifecycle, OnlyAddressesWeDownloadBecomeDownloads) {
 
 TEST(ShellLifecycle, CleanUpRemovesOrphanedPartFilesOnly) {
   TempDir dir;
-  for (const std::string name : {"ab12.3400", "cd34.0", "CD34.DAT", "cd34.7", "notes.txt", "ef56", "ij90.", "gh78.12a"})
+  for (const std::string name :
+       {"ab12.3400", "cd34.0", "CD34.DAT", "cd34.7", "notes.txt", "ef56", "ij90.", "gh78.12a"})
     testing::WriteWholeFile(dir.path() / name, "x");
   EXPECT_EQ(CleanUpTempDirectory(dir.path().string()), 2);
   std::vector<std::string> left;
   for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
     left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"CD34.DAT", "cd34.0", "cd34.7", "ef56", "gh78.12a", "notes.txt"}));
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"CD34.DAT", "cd34.0", "cd34.7", "ef56", "gh78.12a", "notes.txt"}));
   EXPECT_EQ(CleanUpTempDirectory(dir.file("missing")), 0);
 }
 

@@ -49,7 +49,8 @@ protected:
   int Status(pid_t child) {
     int status = 0;
     // The listener must run while the child waits for its answer.
-    EXPECT_TRUE(RunUntil(loop, [&] { return waitpid(child, &status, WNOHANG) == child; }, 15000));
+    EXPECT_TRUE(RunUntil(
+        loop, [&] { return waitpid(child, &status, WNOHANG) == child; }, 15000));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   int RawClient() {
@@ -158,9 +159,12 @@ TEST_F(InstanceChannelTest, OversizedAndMalformedMessagesAreDroppedAndSilentClie
   EXPECT_EQ(Status(SecondCopy("ftp://h/b")), 0);
   writer.join();
   char answer = 0;
-  EXPECT_TRUE(RunUntil(loop, [&] { return recv(wrong, &answer, 1, MSG_DONTWAIT) == 0; }, 3000));
-  EXPECT_TRUE(RunUntil(loop, [&] { return recv(silent, &answer, 1, MSG_DONTWAIT) == 0; }, 3000));
-  EXPECT_TRUE(RunUntil(loop, [&] { return recv(big, &answer, 1, MSG_DONTWAIT) <= 0 && errno != EAGAIN; }, 3000));
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return recv(wrong, &answer, 1, MSG_DONTWAIT) == 0; }, 3000));
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return recv(silent, &answer, 1, MSG_DONTWAIT) == 0; }, 3000));
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return recv(big, &answer, 1, MSG_DONTWAIT) <= 0 && errno != EAGAIN; }, 3000));
   for (int fd : {big, wrong, silent})
     close(fd);
   ASSERT_EQ(received.size(), 1u);
@@ -173,7 +177,8 @@ TEST_F(InstanceChannelTest, HandOversBeforeTheHandlerIsSetAreQueued) {
   listener = std::move(start.Listener);
   EXPECT_EQ(Status(SecondCopy("http://h/early")), 0);
   listener->SetHandler([this](const InstanceMessage &message) { received.push_back(message); });
-  EXPECT_TRUE(RunUntil(loop, [&] { return received.size() == 1; }, 3000));
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return received.size() == 1; }, 3000));
   EXPECT_EQ(received[0].Argument, "http://h/early");
 }
 
@@ -189,7 +194,8 @@ TEST_F(InstanceChannelTest, EightStartsAtOnceGiveOneListenerAndSevenDeliveries) 
         _exit(start.Role == InstanceRole::HandedOver ? 0 : 1);
       int count = 0;
       start.Listener->SetHandler([&](const InstanceMessage &) { ++count; });
-      RunUntil(childLoop, [&] { return count == kCopies - 1; }, 15000);
+      RunUntil(
+          childLoop, [&] { return count == kCopies - 1; }, 15000);
       start.Listener.reset();
       _exit(100 + count);
     }

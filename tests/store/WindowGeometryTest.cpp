@@ -1,6 +1,6 @@
+#include "store/WindowGeometry.h"
 #include "platform/SettingsDatabase.h"
 #include "store/Registry.h"
-#include "store/WindowGeometry.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,13 @@ namespace {
 
 TEST(WindowGeometry, TrimFormName) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"Form_Main", "Form_Main"},         {"Form_Download_2", "Form_Download"}, {"Form_Download_123", "Form_Download"},
-      {"Form_Download_1234", "Form_Download_1234"}, {"Form_AddURL", "Form_AddURL"}, {"a_b", "a"}, {"", ""}};
+      {"Form_Main", "Form_Main"},
+      {"Form_Download_2", "Form_Download"},
+      {"Form_Download_123", "Form_Download"},
+      {"Form_Download_1234", "Form_Download_1234"},
+      {"Form_AddURL", "Form_AddURL"},
+      {"a_b", "a"},
+      {"", ""}};
   for (const auto &[name, trimmed] : cases)
     EXPECT_EQ(TrimFormName(name), trimmed) << name;
 }

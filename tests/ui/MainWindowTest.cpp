@@ -1,3 +1,4 @@
+#include "ui/MainWindow.h"
 #include "app/AppEnvironment.h"
 #include "app/GetEngine.h"
 #include "management/DownloadRows.h"
@@ -5,7 +6,6 @@
 #include "store/RecordSettings.h"
 #include "support/TempDir.h"
 #include "ui/DownloadListModel.h"
-#include "ui/MainWindow.h"
 #include "ui/ThemeColors.h"
 
 #include <QApplication>
@@ -54,9 +54,9 @@ protected:
         *categories,
         PartialDownloadsDirectory(*app->Settings, app->Paths),
         [this](IDownloadSystemUi &ui) {
-          return std::make_unique<TDownloadSystem>(TDownloadSystemContext{
-              engine->Loop, *app->Settings, app->Words, engine->RecordContext, engine->DownloaderContext, ui,
-              app->Paths.defaultSaveFolder});
+          return std::make_unique<TDownloadSystem>(
+              TDownloadSystemContext{engine->Loop, *app->Settings, app->Words, engine->RecordContext,
+                                     engine->DownloaderContext, ui, app->Paths.defaultSaveFolder});
         },
         [this](const std::string &url) {
           return std::make_unique<TLocalDownloadinfo>(TUrl(url), "", engine->RecordContext);
@@ -117,8 +117,10 @@ TEST_F(MainWindowTest, DamagedColumnSettingsGiveAUsableHeader) {
 TEST_F(MainWindowTest, EveryStatusPaintsInItsColour) {
   const TConstants &words = app->Words;
   const std::vector<std::pair<std::string, TStatusCode>> statuses = {
-      {words.Downloading, kStatusCodeDownloading}, {words.Paused, kStatusCodePaused},
-      {words.Done, kStatusCodeDone},               {words.Timeout, kStatusCodeError},
+      {words.Downloading, kStatusCodeDownloading},
+      {words.Paused, kStatusCodePaused},
+      {words.Done, kStatusCodeDone},
+      {words.Timeout, kStatusCodeError},
       {words.Idle, 3}};
   for (std::size_t i = 0; i < statuses.size(); ++i)
     StoreRecord(std::string(1, static_cast<char>('a' + i)) + ".bin", words.Paused);
@@ -140,13 +142,14 @@ TEST_F(MainWindowTest, EveryStatusPaintsInItsColour) {
     for (int x = 0; x < image.width(); ++x)
       colours.insert(image.pixel(x, y) & 0xFFFFFF);
   const QPalette palette = QApplication::palette();
-  for (TColor expected : {kStandardTheme.Downloading, kStandardTheme.Paused, kStandardTheme.Done, kStandardTheme.Error,
-                          kStandardTheme.Other})
-  {
+  for (TColor expected : {kStandardTheme.Downloading, kStandardTheme.Paused, kStandardTheme.Done,
+                          kStandardTheme.Error, kStandardTheme.Other}) {
     // Glyph edges are blended with the background: a stroke's core comes close to the colour.
     const QColor want = ToQColor(expected, palette);
     const bool found = std::any_of(colours.begin(), colours.end(), [&](QRgb c) {
-      return std::abs(qRed(c) - want.red()) + std::abs(qGreen(c) - want.green()) + std::abs(qBlue(c) - want.blue()) < 48;
+      return std::abs(qRed(c) - want.red()) + std::abs(qGreen(c) - want.green()) +
+                 std::abs(qBlue(c) - want.blue()) <
+             48;
     });
     EXPECT_TRUE(found) << std::hex << expected;
   }

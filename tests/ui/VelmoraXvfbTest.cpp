@@ -44,7 +44,8 @@ public:
       if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
           !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock"))
         display_ = ":" + std::to_string(n);
-    server_ = SpawnChild({"/usr/bin/Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, nullptr);
+    server_ =
+        SpawnChild({"/usr/bin/Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, nullptr);
     const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
     ready_ = server_ > 0 && WaitFor([&] { return std::filesystem::exists(socket); }, 10000ms);
     const std::vector<std::string> environment = {"DISPLAY=" + display_, "HOME=/tmp", "PATH=/usr/bin:/bin"};
@@ -62,7 +63,8 @@ public:
   void Screenshot(const std::string &name) const {
     std::filesystem::create_directories("screenshots");
     const std::vector<std::string> environment = {"DISPLAY=" + display_, "PATH=/usr/bin:/bin"};
-    const pid_t shot = SpawnChild({"/usr/bin/import", "-window", "root", "screenshots/" + name}, &environment);
+    const pid_t shot =
+        SpawnChild({"/usr/bin/import", "-window", "root", "screenshots/" + name}, &environment);
     EXPECT_EQ(WaitForChild(shot, 20000ms), 0) << name;
   }
   int Xdotool(const std::vector<std::string> &arguments) const {
@@ -82,7 +84,7 @@ class VelmoraWindowTest : public ::testing::Test {
 protected:
   std::vector<std::string> Environment() const {
     return {"DISPLAY=" + x.display(), "HOME=" + dir.path().string(), "VELMORA_HOME=" + dir.file("home"),
-            "QT_QPA_PLATFORM=xcb", "VELMORA_LIST_DUMP=" + dump(), "PATH=/usr/bin:/bin"};
+            "QT_QPA_PLATFORM=xcb",    "VELMORA_LIST_DUMP=" + dump(), "PATH=/usr/bin:/bin"};
   }
   std::string dump() const { return dir.file("list.txt"); }
   pid_t Start(const std::vector<std::string> &arguments = {}) {
@@ -114,14 +116,16 @@ TEST_F(VelmoraWindowTest, HandOverDownloadsIntoTheRunningWindow) {
   WriteWholeFile(nginx.filesFolder() / "f.bin", contents);
 
   const pid_t window = Start();
-  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(dump()); }, 20000ms)) << ReadWholeFile(dir.file("velmora.log"));
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(dump()); }, 20000ms))
+      << ReadWholeFile(dir.file("velmora.log"));
   x.Screenshot("velmora-large-standard.png");
 
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitForChild(Start({nginx.url("/files/f.bin")}), 2000ms), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
   const std::filesystem::path saved = dir.path() / "Downloads" / "f.bin";
-  EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(saved) && ReadWholeFile(saved) == contents; }, 20000ms));
+  EXPECT_TRUE(
+      WaitFor([&] { return std::filesystem::exists(saved) && ReadWholeFile(saved) == contents; }, 20000ms));
   EXPECT_TRUE(Shows("f.bin\tDone\t")) << ReadWholeFile(dump());
   x.Screenshot("velmora-downloaded.png");
   // A second start without an address changes nothing and ends.
