@@ -1,5 +1,7 @@
 #include "ui/EventLoopBridge.h"
 
+#include "ui/QtApp.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -12,16 +14,8 @@
 namespace velmora {
 namespace {
 
-QApplication &App() {
-  static int argc = 1;
-  static char name[] = "test_ui";
-  static char *argv[] = {name, nullptr};
-  static QApplication application(argc, argv);
-  return application;
-}
-
 TEST(EventLoopBridge, TimersWatchesAndPostsRunUnderQt) {
-  App();
+  testing::QtApp();
   platform::EventLoop loop;
   {
     TEventLoopBridge bridge(loop);
@@ -42,7 +36,7 @@ TEST(EventLoopBridge, TimersWatchesAndPostsRunUnderQt) {
       loop.post([&] { posted = true; });
     });
     QTimer deadline;
-    QObject::connect(&deadline, &QTimer::timeout, &App(), [&] {
+    QObject::connect(&deadline, &QTimer::timeout, &testing::QtApp(), [&] {
       if ((timer && watch && posted) || deadline.property("ticks").toInt() > 500)
         QApplication::quit();
       deadline.setProperty("ticks", deadline.property("ticks").toInt() + 1);
@@ -62,7 +56,7 @@ TEST(EventLoopBridge, TimersWatchesAndPostsRunUnderQt) {
 }
 
 TEST(EventLoopBridge, NestedQtLoopInsideALoopCallbackRunsNoLoopWork) {
-  App();
+  testing::QtApp();
   platform::EventLoop loop;
   {
     TEventLoopBridge bridge(loop);
@@ -79,7 +73,7 @@ TEST(EventLoopBridge, NestedQtLoopInsideALoopCallbackRunsNoLoopWork) {
       EXPECT_EQ(otherRuns, before); // the loop's timers waited
       nestedDone = true;
     });
-    QTimer::singleShot(400, &App(), &QApplication::quit);
+    QTimer::singleShot(400, &testing::QtApp(), &QApplication::quit);
     QApplication::exec();
     EXPECT_TRUE(nestedDone);
     EXPECT_GT(otherRuns, 5); // and ran again afterwards

@@ -8,6 +8,8 @@
 #include "ui/DownloadListModel.h"
 #include "ui/ThemeColors.h"
 
+#include "ui/QtApp.h"
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
@@ -20,19 +22,11 @@
 namespace velmora {
 namespace {
 
-QApplication &App() {
-  static int argc = 1;
-  static char name[] = "test_ui";
-  static char *argv[] = {name, nullptr};
-  static QApplication application(argc, argv);
-  return application;
-}
-
 // The real window over a download system on a fresh data folder.
 class MainWindowTest : public ::testing::Test {
 protected:
   MainWindowTest() {
-    App();
+    testing::QtApp();
     setenv("VELMORA_HOME", home.path().c_str(), 1);
     app = TAppEnvironment::Start();
     categories = std::make_unique<TCategoryList>(app->Paths.categoryFile, TCategoryDefaults{});
