@@ -48,6 +48,9 @@ const TButtonSpec kButtons[] = {
     {"Options...", "Change program settings", QStyle::SP_FileDialogInfoView},
 };
 
+// Wide enough for the English captions; translations that are longer end in "...".
+const int kButtonWidths[] = {56, 56, 56, 60, 66, 62, 69};
+
 // A label that writes its help text into the first status bar panel while the mouse is over it.
 class THintFilter : public QObject {
 public:
@@ -134,6 +137,7 @@ TForm_Main::~TForm_Main() {
   list_->setModel(nullptr);
   if (rows_)
     rows_->Observer = nullptr;
+  scheduler_.reset();
   system_.reset();
 }
 
@@ -259,7 +263,7 @@ void TForm_Main::BuildToolbar() {
     large->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     large->setIcon(glyph);
     large->setIconSize(QSize(32, 32));
-    large->setFixedSize(i == 1 || i == 6 ? 69 : 56, 60);
+    large->setFixedSize(kButtonWidths[i], 60);
     large->setAutoRaise(true);
     large->setProperty("helpText", Tr(spec.Hint));
     large->setProperty("caption", QString::fromLatin1(spec.Caption));
@@ -299,6 +303,8 @@ void TForm_Main::BuildStatusBar() {
     panels_.push_back(panel);
   }
   panels_[5]->setFixedWidth(50);
+  panels_[1]->installEventFilter(this);
+  panels_[2]->installEventFilter(this);
   statusBar()->setSizeGripEnabled(true);
   auto *hints = new THintFilter(panels_[0], this);
   for (QToolButton *button : {upButton_, downButton_})
@@ -342,6 +348,8 @@ void TForm_Main::ApplyColors() {
     palette.setColor(QPalette::Base, ToQColor(theme.Background, QApplication::palette()));
     if (widget == tree_)
       palette.setColor(QPalette::Text, ToQColor(theme.Other, QApplication::palette()));
+    else // selected rows lie on the button face, their text keeps the status colour
+      palette.setColor(QPalette::Highlight, QApplication::palette().color(QPalette::Button));
     widget->setPalette(palette);
   }
   list_->viewport()->update();
@@ -570,6 +578,10 @@ void TForm_Main::WMMYMSG() {
     PopulateVDT(true);
     CleanUpTempDirectory(context_.PartialDownloadsFolder);
     UpdateStatusBar();
+    scheduler_ = std::make_unique<TScheduler>(context_.Loop);
+    scheduler_->OnTime = [this](TScheduler &) { system_->DoOnSchedulerTime(); };
+    scheduler_->OnTimeOut = [this](TScheduler &) { system_->DoOnSchedulerTimeOut(); };
+    LoadScheduler();
     DrawButtons();
     flushTimer_.start(kFlushInterval);
   });
@@ -661,6 +673,29 @@ void TForm_Main::UpdateStatusBar() {
   panels_[1]->setText(Tr(hangUp ? "Hang Up Enabled" : "Hang Up Disabled"));
   panels_[2]->setText(Tr(context_.Settings.ReadBool(kOptions, "UseSchedule", false) ? "Scheduler Enabled"
                                                                                     : "Scheduler Disabled"));
+}
+
+void TForm_Main::LoadScheduler() {
+  if (scheduler_)
+    LoadSchedulerSettingsFromRegistry(*scheduler_, context_.Settings, NowLocal());
+}
+
+bool TForm_Main::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::MouseButtonPress)
+    for (std::size_t panel : {std::size_t{1}, std::size_t{2}})
+      if (watched == panels_[panel])
+        StatusPanelClicked(panel);
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm_Main::StatusPanelClicked(std::size_t panel) {
+  GuardedVoid("procedure TForm_Main.StatusBarClick(Sender: TObject)", [&] {
+    const char *key = panel == 1 ? "DisconnectAfterDownload" : "UseSchedule";
+    context_.Settings.WriteBool(kOptions, key, !context_.Settings.ReadBool(kOptions, key, false));
+    if (panel == 2)
+      LoadScheduler();
+    UpdateStatusBar();
+  });
 }
 
 void TForm_Main::UpdateStatusBarFast() {

@@ -3,6 +3,7 @@
 #include "management/DownloadRows.h"
 #include "management/DownloadSystemRowSource.h"
 #include "management/Downloads.h"
+#include "management/Scheduler.h"
 #include "management/ShellLifecycle.h"
 #include "management/ViewTree.h"
 #include "platform/EventLoop.h"
@@ -84,6 +85,7 @@ public:
   std::string Translate(const std::string &english) const override;
 
 protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
   void showEvent(QShowEvent *event) override;
   void changeEvent(QEvent *event) override;
@@ -104,6 +106,9 @@ private:
   void PopulateVDT(bool KeepSelection);
   void HeaderClicked(int column);
   void UpdateStatusBar();
+  // A click on the hang-up or the scheduler panel switches it.
+  void StatusPanelClicked(std::size_t panel);
+  void LoadScheduler();
   void UpdateStatusBarFast();
   std::string TotalTimeLeft() const;
   void MakeStatusBarCaptionsFit();
@@ -117,6 +122,7 @@ private:
   TMainWindowContext context_;
   TViewTree viewTree_;
   std::unique_ptr<TDownloadSystem> system_;
+  std::unique_ptr<TScheduler> scheduler_;
   std::unique_ptr<TDownloadSystemRowSource> source_;
   std::unique_ptr<TDownloadRows> rows_;
   TDownloadListModel *model_ = nullptr;

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -129,6 +131,8 @@ TEST_F(MainWindowTest, EveryStatusPaintsInItsColour) {
     window->UpdateRow(*records.Get(i));
   }
   window->Rows()->Flush();
+  window->List()->clearSelection();
+  window->List()->selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
   QApplication::processEvents();
   const QImage image = window->List()->viewport()->grab().toImage();
   std::set<QRgb> colours;
@@ -145,7 +149,11 @@ TEST_F(MainWindowTest, EveryStatusPaintsInItsColour) {
                  std::abs(qBlue(c) - want.blue()) <
              48;
     });
-    EXPECT_TRUE(found) << std::hex << expected;
+    std::string rows;
+    for (std::size_t i = 0; i < window->Rows()->Count(); ++i)
+      rows += window->Rows()->Row(i).FileName + " " + window->Rows()->Row(i).Status + " " +
+              std::to_string(window->Rows()->Row(i).LDI->StatusImage) + "; ";
+    EXPECT_TRUE(found) << std::hex << expected << " " << rows;
   }
 }
 
@@ -159,6 +167,27 @@ TEST_F(MainWindowTest, ColoursMapToThePaletteAndStoredValues) {
   app->Settings->WriteInteger("Options", "ColorTheme", 7);
   app->Settings->WriteInteger("Options", "Custom_Color_Done", 0x123456);
   EXPECT_EQ(LoadThemeColors(*app->Settings).Done, 0x123456u);
+}
+
+} // namespace
+} // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(MainWindowTest, HangUpPanelClickSwitchesTheSettingWithoutDialUp) {
+  Open();
+  auto *panel = window->findChild<QLabel *>("StatusBar_Panel1");
+  ASSERT_NE(panel, nullptr);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(panel, &press);
+  EXPECT_TRUE(app->Settings->ReadBool("Options", "DisconnectAfterDownload", false));
+  EXPECT_EQ(panel->text().toStdString(), "Hang Up Disabled"); // dial-up is not in use
+  app->Settings->WriteBool("Options", "ConnectUsingDialUp", true);
+  QApplication::sendEvent(panel, &press);
+  QApplication::sendEvent(panel, &press);
+  EXPECT_EQ(panel->text().toStdString(), "Hang Up Enabled");
 }
 
 } // namespace
