@@ -48,8 +48,8 @@ const TButtonSpec kButtons[] = {
     {"Options...", "Change program settings", QStyle::SP_FileDialogInfoView},
 };
 
-// Wide enough for the English captions; translations that are longer end in "...".
-const int kButtonWidths[] = {56, 56, 56, 60, 66, 62, 69};
+// Wide enough for the English captions in the desktop's usual fonts; longer translations end in "...".
+const int kButtonWidths[] = {56, 56, 56, 62, 72, 66, 69};
 
 // A label that writes its help text into the first status bar panel while the mouse is over it.
 class THintFilter : public QObject {
@@ -319,10 +319,11 @@ void TForm_Main::TranslateButtons() {
     const std::string caption =
         context_.Translator.Translate(button->property("caption").toString().toStdString());
     const QFontMetrics metrics(button->font());
-    button->setText(
-        QString::fromStdString(MakeTextFit(caption, button->width() - 4, [&](const std::string &text) {
-          return metrics.horizontalAdvance(QString::fromStdString(text));
-        })));
+    // The style keeps a few pixels beside the text; it never shortens what fits here.
+    const int available = button->width() - 4;
+    button->setText(QString::fromStdString(MakeTextFit(caption, available, [&](const std::string &text) {
+      return metrics.horizontalAdvance(QString::fromStdString(text));
+    })));
   }
 }
 
@@ -632,6 +633,7 @@ void TForm_Main::showEvent(QShowEvent *event) {
     return;
   firstShow_ = false;
   MakeStatusBarCaptionsFit();
+  TranslateButtons(); // again, with the fonts the style has settled on
   const bool buttons = context_.Settings.ReadBool(kOptions, "ButtonsVisible", true);
   buttonsAction_->setChecked(buttons);
   categoriesAction_->setChecked(context_.Settings.ReadBool(kOptions, "ShowCategories", true));
