@@ -4,6 +4,7 @@
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
 
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -381,6 +382,8 @@ void TFTPPartDownloader::CompletionCheck(uint16_t Error) {
   const bool complete = needed >= 0 ? size >= needed : Error == 0;
   if (complete)
     State = pdsDone;
+  else if (const int writeError = Client_ ? Client_->LocalWriteError() : 0; writeError != 0)
+    Fail(fmeConnectionLost, Words.CouldntWrite + " " + PartFileName + ": " + std::strerror(writeError));
   else
     FailConnection(Error);
 }
