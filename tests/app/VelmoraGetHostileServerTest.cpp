@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -46,8 +47,10 @@ std::string PartialHead(const std::string &file, int64_t from, std::size_t count
 
 // Every connection gets the same treatment; more connections than any run needs.
 std::vector<Script> Serving(const std::string &file, Reply reply, int connections = 200) {
-  Script script{testing::ReadRequest(), testing::Answer([file, reply](const std::string &request) {
-                  return reply(file, AskedFrom(request));
+  // One copy of the file for all the connections.
+  auto shared = std::make_shared<const std::string>(file);
+  Script script{testing::ReadRequest(), testing::Answer([shared, reply](const std::string &request) {
+                  return reply(*shared, AskedFrom(request));
                 }),
                 testing::CloseConnection()};
   return std::vector<Script>(static_cast<std::size_t>(connections), script);
@@ -102,6 +105,7 @@ TEST_F(VelmoraGetHostileServerTest, ShortPartialRepliesFinishTheFile) {
   std::string errors;
   ASSERT_EQ(Run({"-n", "4", Url(server)}, errors), 0) << errors;
   EXPECT_TRUE(ReadWholeFile(Saved()) == file);
+  EXPECT_GE(server.requests().size(), 32u); // a megabyte a reply
 }
 
 TEST_F(VelmoraGetHostileServerTest, BrokenRepliesEndInAnErrorThatSaysWhy) {
