@@ -1,25 +1,12 @@
 #include "net/HttpChunkDecoder.h"
 
 #include "net/HttpErrors.h"
+#include "shell/Url.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace velmora {
-
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
-} // namespace
 
 void THttpChunkDecoder::Reset() {
   state_ = sSize;
@@ -65,10 +52,10 @@ bool THttpChunkDecoder::TakeLine(std::string_view &input, std::string_view &line
 THttpChunkDecoder::TStep THttpChunkDecoder::SizeLine(std::string_view line) {
   int64_t size = 0;
   std::size_t digits = 0;
-  for (; digits < line.size() && HexDigit(line[digits]) >= 0; ++digits) {
+  for (; digits < line.size() && HexDigitValue(line[digits]) >= 0; ++digits) {
     if (size > (std::numeric_limits<int64_t>::max() >> 4))
       return Fail(httperr::MalformedResponse, "Malformed chunk size");
-    size = size * 16 + HexDigit(line[digits]);
+    size = size * 16 + HexDigitValue(line[digits]);
   }
   std::string_view rest = line.substr(digits);
   while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
