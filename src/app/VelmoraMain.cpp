@@ -46,6 +46,8 @@ int main(int argc, char **argv) {
     return 0;
   }
 
+  // Where browsers' helpers find the program.
+  app->Settings->SetProgramPath(app->Paths.programFile);
   if (const std::string platformName = ChooseQtPlatform(environment); !platformName.empty())
     setenv("QT_QPA_PLATFORM", platformName.c_str(), 1);
   TForm_Main *window = nullptr;
