@@ -4,20 +4,29 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace velmora::fuzzing {
 
-// The folder, made once per process below the temporary folder.
+// The folder, made once per process below the temporary folder and removed at its exit.
 inline const std::string &ScratchFolder() {
-  static const std::string folder = [] {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/velmora-fuzz-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-      std::abort();
-    return pattern;
-  }();
-  return folder;
+  struct TFolder {
+    std::string Path;
+    TFolder() {
+      const char *tmp = std::getenv("TMPDIR");
+      Path = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/velmora-fuzz-XXXXXX";
+      if (::mkdtemp(Path.data()) == nullptr)
+        std::abort();
+    }
+    ~TFolder() {
+      std::error_code ignored;
+      std::filesystem::remove_all(Path, ignored);
+    }
+  };
+  static const TFolder folder;
+  return folder.Path;
 }
 
 // Writes the input as the file name inside the scratch folder and returns its path.

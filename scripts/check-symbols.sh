@@ -3,7 +3,8 @@
 # would silently keep one definition for both callers. check-symbols.sh <build dir>
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-dir="$top/$1"
+dir=$1
+[[ "$dir" == /* ]] || dir="$top/$dir"
 mapfile -t archives < <(find "$dir" -name 'libvelmora_*.a' | sort)
 if ((${#archives[@]} == 0)); then
   echo "check-symbols: no libvelmora_*.a below $dir" >&2
