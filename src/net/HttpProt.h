@@ -45,7 +45,7 @@ public:
   // Bytes read from the connection in one go once the body is arriving.
   static constexpr std::size_t kBodyBlockSize = std::size_t{64} * 1024;
 
-  explicit THttpCli(platform::EventLoop &loop, TByteStreamFactory streamFactory = MakeTcpStream);
+  explicit THttpCli(platform::EventLoop &loop, const TByteStreamFactory &streamFactory = MakeTcpStream);
   ~THttpCli();
   THttpCli(const THttpCli &) = delete;
   THttpCli &operator=(const THttpCli &) = delete;
