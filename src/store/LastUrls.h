@@ -12,7 +12,7 @@ namespace velmora {
 // The history of addresses typed into Add URL ("LastURLs"): one address a line, oldest first.
 inline constexpr std::size_t kMaxLastUrls = 9;
 // More than nine addresses ever need; a bigger file is read only this far.
-inline constexpr std::size_t kLastUrlsReadLimit = 64 * 1024;
+inline constexpr std::size_t kLastUrlsReadLimit = std::size_t{64} * 1024;
 
 // The addresses of a history text, the newest kMaxLastUrls of them. Lines ending in CR LF or LF;
 // empty lines and lines holding control characters are dropped.
