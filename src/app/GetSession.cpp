@@ -32,6 +32,7 @@ TGetSession::TGetSession(TAppEnvironment &app, const TGetOptions &options)
 TGetSession::~TGetSession() {
   combine_.reset();
   downloader_.reset();
+  lock_.reset();
   progressTimer_.stop();
   timeOutTimer_.stop();
   // Part downloaders released at the end still wait in the loop.
@@ -198,6 +199,15 @@ int TGetSession::Run() {
                  PartialDownloadsDirectory(*app_.Settings, app_.Paths).c_str());
     return geFailed;
   }
+  // Another process on the same record would write into the same part files.
+  TRecordLock::TAttempt locked = TRecordLock::TryLock(record.TempFileName);
+  if (locked.Outcome != TRecordLock::rlLocked) {
+    std::fprintf(stderr, "velmora-get: %s\n",
+                 locked.Outcome == TRecordLock::rlInUse ? app_.Words.InUseByAnotherProcess.c_str()
+                                                        : locked.Error.c_str());
+    return geFailed;
+  }
+  lock_ = std::move(locked.Lock);
   const bool resumed = record.NumOfParts != -1;
   Save();
 

@@ -48,10 +48,11 @@ TDownloader::TDownloader(const TDownloaderContext &context, TLocalDownloadinfo &
     // request, which the layout then follows.
     if (Info.NumOfParts != -1 && ListPartFiles(Info.TempFileName).empty())
       Info.NumOfParts = -1;
+    // Parts found complete here are handed on by StartDownload: nobody listens to the events yet.
     if (Info.NumOfParts == -1)
       first.Start();
     else
-      CreateParts();
+      LayOutParts();
   });
 }
 
@@ -111,7 +112,7 @@ void TDownloader::SaveLayout() {
 void TDownloader::StartDownload() {
   GuardedVoid("procedure TDownloader.StartDownload", [&] {
     if (AllPartsDone() && !Info.LocalFileName.empty()) {
-      FinishIfComplete(false);
+      FinishIfComplete();
       return;
     }
     if (MirrorList.GetMirror(Info.Url.Url) == nullptr)
@@ -199,12 +200,11 @@ int64_t TDownloader::TransferCount() const {
 
 bool TDownloader::AllPartsDone() const {
   return Guarded("function TDownloader.AllPartsDone : boolean",
-                 [&] { return velmora::AllPartsDone(Info.TempFileName, Info.FileSize); });
+                 [&] { return velmora::AllPartsDone(Info.TempFileName, Info.FileSize, unsizedPartDone_); });
 }
 
-void TDownloader::FinishIfComplete(bool unsizedPartDone) {
-  if (handedToJoin_ || Info.LocalFileName.empty() ||
-      !velmora::AllPartsDone(Info.TempFileName, Info.FileSize, unsizedPartDone))
+void TDownloader::FinishIfComplete() {
+  if (handedToJoin_ || Info.LocalFileName.empty() || !AllPartsDone())
     return;
   // Parts that finished in the same moment have every byte on disk but have not reported yet:
   // they end here, so that nothing touches a part file while the parts are joined.
@@ -219,14 +219,18 @@ void TDownloader::FinishIfComplete(bool unsizedPartDone) {
 void TDownloader::CreateParts() {
   GuardedVoid("procedure TDownloader.CreateParts", [&] {
     if (AllPartsDone() && !Info.LocalFileName.empty()) {
-      FinishIfComplete(false);
+      FinishIfComplete();
       return;
     }
-    if (Info.NumOfParts == -1 || ListPartFiles(Info.TempFileName).empty())
-      FreshLayout();
-    else
-      RebuildLayout();
+    LayOutParts();
   });
+}
+
+void TDownloader::LayOutParts() {
+  if (Info.NumOfParts == -1 || ListPartFiles(Info.TempFileName).empty())
+    FreshLayout();
+  else
+    RebuildLayout();
 }
 
 void TDownloader::FreshLayout() {
@@ -314,7 +318,7 @@ TPartDownloadSlot *TDownloader::GetNextIdleSlot() const {
   return nullptr;
 }
 
-void TDownloader::MoveSlotToOtherMirror(TPartDownloadSlot &Slot) {
+void TDownloader::MoveSlotToOtherMirror(TPartDownloadSlot &Slot, const std::string &failure) {
   if (TFileMirror *mirror = ChooseMirror()) {
     Slot.ReleasePartDownloader();
     Slot.Start(mirror);
@@ -323,13 +327,15 @@ void TDownloader::MoveSlotToOtherMirror(TPartDownloadSlot &Slot) {
   if (TPartDownloader *part = Slot.PartDownloader())
     part->State = pdsIdle;
   if (Slots.AllIdle())
-    Fail(Slot.Status);
+    Fail(failure);
 }
 
 void TDownloader::TryToChangeSlotMirror(TPartDownloadSlot &Slot) {
   GuardedVoid("procedure TDownloader.TryToChangeSlotMirror(Slot : TPartDownloadSlot)", [&] {
     const TFileMirror *failed = Slot.Mirror;
-    MoveSlotToOtherMirror(Slot);
+    // Parts moved along with it only contacted the host; the download fails with this one's text.
+    const std::string failure = Slot.Status;
+    MoveSlotToOtherMirror(Slot, failure);
     std::vector<TPartDownloadSlot *> others;
     for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i) {
       TPartDownloadSlot *other = Slots.GetSlot(i);
@@ -342,7 +348,7 @@ void TDownloader::TryToChangeSlotMirror(TPartDownloadSlot &Slot) {
       others.push_back(other);
     }
     for (TPartDownloadSlot *other : others)
-      MoveSlotToOtherMirror(*other);
+      MoveSlotToOtherMirror(*other, failure);
   });
 }
 
@@ -396,16 +402,21 @@ void TDownloader::SlotChange(TPartDownloadSlot &Slot, TPartDownloaderState State
 }
 
 bool TDownloader::OnSlotFileSizeKnown(TPartDownloadSlot &Slot) {
-  if (Info.FileSize != 0)
-    return true;
-  Info.FileSize = Slot.FileSize;
+  // A record laid out before whose part files are gone knows its size already; it splits again.
+  const bool sizeWasKnown = Info.FileSize != 0;
+  if (!sizeWasKnown)
+    Info.FileSize = Slot.FileSize;
   if (&Slot != Slots.GetSlot(0))
     return true;
-  if (OnFileSizeRequestDone)
-    OnFileSizeRequestDone(*this);
-  if (ResumeSupported != rsUnknown && !StartNow) {
-    Pause();
-    return false;
+  if (!sizeWasKnown) {
+    if (OnFileSizeRequestDone)
+      OnFileSizeRequestDone(*this);
+    if (ResumeSupported != rsUnknown && !StartNow) {
+      Pause();
+      return false;
+    }
+  } else if (!StartNow) {
+    return true;
   }
   if (ResumeSupported == rsYes && Slots.NumberOfSlots() < NumParts)
     SplitAfterSizeRequest();
@@ -449,10 +460,12 @@ void TDownloader::OnSlotDone(TPartDownloadSlot &Slot) {
     idle->Start(mirror);
     return;
   }
-  // A part without an end is the whole of a file of unknown length: its transfer says it ended well.
-  const bool unsizedPartDone = Slots.NumberOfSlots() == 1 && Slot.EndByte <= 0;
+  // A part without an end is the whole of a file of unknown length: its transfer says it ended
+  // well. Kept, since the Save As choice may still be open and the download end later.
+  if (Slots.NumberOfSlots() == 1 && Slot.EndByte <= 0)
+    unsizedPartDone_ = true;
   Slot.ReleasePartDownloader();
-  FinishIfComplete(unsizedPartDone);
+  FinishIfComplete();
 }
 
 void TDownloader::OnSlotRangeComplete(TPartDownloadSlot &Slot) {

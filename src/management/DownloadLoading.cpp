@@ -3,6 +3,8 @@
 #include "management/FileNames.h"
 #include "shell/ReportError.h"
 #include "store/Categories.h"
+#include "store/RecordLeftovers.h"
+#include "store/RecordLock.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -26,6 +28,7 @@ void TDownloadSystem::UpdateGridInfo() {
     const TConstants &words = context_.Words;
     const bool removeUnexisting = context_.Settings.ReadBool(kOptions, "RemoveUnexistingFilesFromList", true);
     std::vector<std::unique_ptr<TLocalDownloadinfo>> loaded;
+    RemoveRecordSaveLeftovers(context_.Records.PartialDownloadsFolder());
     for (const std::string &datFile : GetDatFileNames()) {
       const std::string tempFileName = datFile.substr(0, datFile.size() - 4);
       const bool known = std::any_of(records_.begin(), records_.end(), [&](const auto &record) {
@@ -35,6 +38,11 @@ void TDownloadSystem::UpdateGridInfo() {
         continue;
       auto record =
           std::make_unique<TLocalDownloadinfo>(TUrl("", words.Unknown), tempFileName, context_.Records);
+      // Another process works on it: listed as its file says, never rewritten here.
+      if (!record->Damaged() && TRecordLock::InUse(tempFileName)) {
+        loaded.push_back(std::move(record));
+        continue;
+      }
       if (record->Damaged()) {
         // Kept with its files, so nothing the user may still want is lost; the row says why.
         ReportError("procedure TDownloadSystem.UpdateGridInfo", record->LoadError);

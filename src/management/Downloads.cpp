@@ -33,6 +33,7 @@ TDownloadSystem::~TDownloadSystem() {
   ActiveDownloaders_.clear();
   // Windows, joins and downloaders go before the records they refer to.
   DownloadFormsList.Clear();
+  locks_.clear();
   retired_.clear();
   unlisted_.clear();
   records_.clear();
@@ -98,6 +99,27 @@ void TDownloadSystem::DisposeRecord(TLocalDownloadinfo &record) {
   context_.Ui.UpdateRow(record);
   if (DownloadFormsList.RefersTo(&record))
     retired_.push_back(std::move(owned));
+  else
+    locks_.erase(&record);
+}
+
+bool TDownloadSystem::InUseByAnotherProcess(const TLocalDownloadinfo &record) const {
+  return !locks_.contains(&record) && !record.TempFileName.empty() && TRecordLock::InUse(record.TempFileName);
+}
+
+bool TDownloadSystem::LockRecord(TLocalDownloadinfo &record) {
+  if (locks_.contains(&record))
+    return true;
+  TRecordLock::TAttempt attempt = TRecordLock::TryLock(record.TempFileName);
+  if (attempt.Outcome == TRecordLock::rlLocked) {
+    locks_[&record] = std::move(attempt.Lock);
+    return true;
+  }
+  if (attempt.Outcome == TRecordLock::rlFailed)
+    ReportError("procedure TDownloadSystem.LockRecord", attempt.Error);
+  context_.Ui.ShowMessage(attempt.Outcome == TRecordLock::rlInUse ? context_.Words.InUseByAnotherProcess
+                                                                  : attempt.Error);
+  return false;
 }
 
 TDownloader *TDownloadSystem::AssociatedDownloader(const TLocalDownloadinfo *record) const {
@@ -155,6 +177,7 @@ void TDownloadSystem::ReleaseEntries() {
   GuardedVoid("procedure TDownloadSystem.OnReleaseTimer(Sender : TObject)", [&] {
     releasePosted_ = false;
     DownloadFormsList.TakeReleased().clear();
+    std::erase_if(locks_, [this](const auto &lock) { return !DownloadFormsList.RefersTo(lock.first); });
     std::erase_if(retired_, [this](const auto &record) { return !DownloadFormsList.RefersTo(record.get()); });
   });
 }
@@ -183,6 +206,8 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
       return;
     if (record.TempFileName.empty())
       record.TempFileName = GetTempFileName(context_.Records.PartialDownloadsFolder());
+    if (!LockRecord(record))
+      return;
     SaveRecord(record, "procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)");
 
     const TSettingsStore &settings = context_.Settings;
@@ -249,7 +274,7 @@ void TDownloadSystem::DownloadNextInQueue() {
   GuardedVoid("procedure TDownloadSystem.DownloadNextInQueue", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
       if (Listed(*record) && record->Status == context_.Words.Queued &&
-          NumberOfDownloading() < MaxSimultaneousDownloads())
+          NumberOfDownloading() < MaxSimultaneousDownloads() && !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
 }

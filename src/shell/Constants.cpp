@@ -45,6 +45,7 @@ constexpr std::array kOtherWords{
     Word{"7 Days", &TConstants::Days7},
     Word{"30 Days", &TConstants::Days30},
     Word{"Today", &TConstants::Today},
+    Word{"This download is in use by another Velmora process.", &TConstants::InUseByAnotherProcess},
 };
 
 std::string Untranslated(std::string_view text) { return std::string(text); }

@@ -64,8 +64,10 @@ struct TConstants {
       LostConnectionToServer, CouldntLogin;
   // Other shared words: answers, the unknown size, the top nodes of the view tree, the history views.
   std::string Yes, No, Unknown, All, Categories, Status, History, Hours24, Days7, Days30, Today;
-  std::string ThankYouGreeting;    // "Thank you for using Velmora!"
-  std::string TellAFriendMailLink; // mailto: link with the translated recommendation
+  // A record locked by another process of ours.
+  std::string InUseByAnotherProcess; // "This download is in use by another Velmora process."
+  std::string ThankYouGreeting;      // "Thank you for using Velmora!"
+  std::string TellAFriendMailLink;   // mailto: link with the translated recommendation
   std::string ContactPageAddress;
 };
 

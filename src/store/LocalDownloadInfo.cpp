@@ -133,7 +133,13 @@ std::string TLocalDownloadinfo::StoredStatus() const {
         &words.LostConnectionToServer, &words.CouldntLogin})
     if (Status == *error)
       return std::string(english::Paused);
-  return words.StatusToEnglish(Status);
+  if (std::string word = words.StatusToEnglish(Status); !word.empty())
+    return word;
+  // The joining's status carries its percentage.
+  if (!words.CombiningFiles.empty() && Status.starts_with(words.CombiningFiles))
+    return std::string(english::CombiningFiles);
+  // A server's own phrase or a join's message: the text the download showed.
+  return Status;
 }
 
 platform::FileResult TLocalDownloadinfo::SaveDatFile() const {
@@ -192,12 +198,14 @@ platform::FileResult TLocalDownloadinfo::DeletePartFiles() const {
         const std::filesystem::path base(TempFileName);
         const std::string baseName = base.filename().string();
         const std::string datName = baseName + ".dat";
+        // The lock file is removed by its holder, which may be working on the record right now.
+        const std::string lockName = baseName + ".lock";
         platform::FileResult result = platform::FileResult::Success();
         std::error_code error;
         for (const auto &entry : std::filesystem::directory_iterator(base.parent_path(), error)) {
           const std::string name = entry.path().filename().string();
           const bool belongs = name == baseName || name.starts_with(baseName + ".");
-          if (!belongs || name == datName || entry.is_directory(error))
+          if (!belongs || name == datName || name == lockName || entry.is_directory(error))
             continue;
           const platform::FileResult removed = RemoveFile(entry.path().string());
           if (!removed && result)

@@ -48,7 +48,7 @@ public:
   // name, and values holding line breaks, which the file could not give back.
   [[nodiscard]] platform::FileResult SaveDatFile() const;
   platform::FileResult DeleteDatFile() const;
-  // Deletes every TempFileName.* except the record file, and TempFileName itself.
+  // Deletes every TempFileName.* except the record file and its lock file, and TempFileName itself.
   platform::FileResult DeletePartFiles() const;
 
   std::string DatFileName() const { return TempFileName + ".dat"; }

@@ -194,8 +194,14 @@ TEST_F(RecordTest, WritesTheKeysInOrderWithEnglishStatusWords) {
       {"Resume is not supported", "Resume is not supported"},
       {"Wartet", "Queued"},
       {"Fertig", "Done"},
-      {"Combining files (40%)", ""},
-      {"Paused", ""}, // the English word is no status under a German vocabulary
+      {"Combining files (40%)", "Combining files"},
+      // A text outside the vocabulary is stored as the download showed it: a server's own
+      // phrase, a join's message, the English word under a German vocabulary.
+      {"Forbidden", "Forbidden"},
+      {"Service Unavailable", "Service Unavailable"},
+      {"Couldn't write /d/a.zip: No space left on device",
+       "Couldn't write /d/a.zip: No space left on device"},
+      {"Paused", "Paused"},
   };
   for (const Case &c : cases) {
     TLocalDownloadinfo record(TUrl("http://host/a.zip"), dir.file("ORDER"), context);
@@ -315,7 +321,7 @@ TEST_F(RecordTest, SetStatusStampsTheEndOfActivity) {
 TEST_F(RecordTest, DeletesItsFilesOnly) {
   const std::string base = "K3Y4BASE";
   for (const char *name : {"K3Y4BASE.dat", "K3Y4BASE.0", "K3Y4BASE.1048576", "K3Y4BASE", "K3Y4BASE.tmp",
-                           "K3Y4BASE.dat.old", "K3Y4BASEX.0", "OTHER.0", "k3y4base.0"})
+                           "K3Y4BASE.dat.old", "K3Y4BASEX.0", "OTHER.0", "k3y4base.0", "K3Y4BASE.lock"})
     WriteWholeFile(dir.file(name), "x");
   std::filesystem::create_directory(dir.file("K3Y4BASE.d"));
   auto record = Load(base, "http://host/a");
@@ -324,7 +330,8 @@ TEST_F(RecordTest, DeletesItsFilesOnly) {
   for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
     left.insert(entry.path().filename().string());
   EXPECT_EQ(left, (std::set<std::string>{"cat.dat", "K3Y4BASE.dat", "K3Y4BASEX.0", "OTHER.0", "k3y4base.0",
-                                         "K3Y4BASE.d"}));
+                                         "K3Y4BASE.d", "K3Y4BASE.lock"}))
+      << "the lock file is its holder's to remove";
   EXPECT_TRUE(record->DeleteDatFile());
   EXPECT_FALSE(std::filesystem::exists(dir.file("K3Y4BASE.dat")));
   EXPECT_TRUE(record->DeleteDatFile()) << "deleting what is gone is no error";
