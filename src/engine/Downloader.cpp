@@ -155,7 +155,7 @@ void TDownloader::RestartDownload() {
     SetRecordStatus(context_.Words.ContactingHost, kStatusCodeConnecting);
     for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i) {
       TPartDownloadSlot *slot = Slots.GetSlot(i);
-      if (slot->Status == context_.Words.Done)
+      if (slot->StatusState == TStatusState::Done)
         continue;
       slot->AuthTried = false;
       slot->Start();
@@ -284,7 +284,7 @@ void TDownloader::RebuildLayout() {
     TPartDownloadSlot &slot = *Slots.GetSlot(static_cast<int32_t>(i));
     if (plan[i].Complete) {
       slot.SetMirror(nullptr);
-      slot.Status = context_.Words.Done;
+      slot.SetStatus(TStatusState::Done);
       continue;
     }
     slot.SetMirror(ChooseMirror());
@@ -341,9 +341,9 @@ void TDownloader::TryToChangeSlotMirror(TPartDownloadSlot &Slot) {
       TPartDownloadSlot *other = Slots.GetSlot(i);
       if (other == &Slot || other->Mirror != failed)
         continue;
-      const std::string &status = other->Status;
-      if (status == context_.Words.Done || status == context_.Words.Downloading ||
-          status == context_.Words.GettingFileInfo)
+      const TStatusState state = other->StatusState;
+      if (state == TStatusState::Done || state == TStatusState::Downloading ||
+          state == TStatusState::GettingFileInfo)
         continue;
       others.push_back(other);
     }
@@ -471,8 +471,8 @@ void TDownloader::OnSlotDone(TPartDownloadSlot &Slot) {
 void TDownloader::OnSlotRangeComplete(TPartDownloadSlot &Slot) {
   const int32_t index = Slots.IndexOf(&Slot);
   TPartDownloadSlot *next = Slots.GetSlot(index + 1);
-  if (index >= 0 && next != nullptr && next->Status != context_.Words.Done &&
-      next->Status != context_.Words.Downloading && next->TransferCount() == 0) {
+  if (index >= 0 && next != nullptr && next->StatusState != TStatusState::Done &&
+      next->StatusState != TStatusState::Downloading && next->TransferCount() == 0) {
     // The running transfer simply goes on into the neighbour's range.
     next->ReleasePartDownloader();
     DeletePartFile(next->PartFileName);

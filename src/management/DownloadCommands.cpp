@@ -95,7 +95,7 @@ void TDownloadSystem::ScheduleDownloads(const TLDIList &records) {
 void TDownloadSystem::ResumeDownloads(const TLDIList &records) {
   GuardedVoid("procedure TForm_Main.SpeedButton_ResumeClick(Sender: TObject)", [&] {
     for (TLocalDownloadinfo *record : records) {
-      if (record->IsDone() || record->Status == context_.Words.Queued)
+      if (record->IsDone() || record->StatusState == TStatusState::Queued)
         continue;
       TDownloader *downloader = AssociatedDownloader(record);
       if (downloader != nullptr && record->RetryTimer == nullptr)
@@ -114,7 +114,8 @@ void TDownloadSystem::ResumeDownloads(const TLDIList &records) {
 void TDownloadSystem::DoOnSchedulerTime() {
   GuardedVoid("procedure TForm_Main.DoOnSchedulerTime(Sender : TObject)", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (Listed(*record) && record->Status == context_.Words.Scheduled && !InUseByAnotherProcess(*record))
+      if (Listed(*record) && record->StatusState == TStatusState::Scheduled &&
+          !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
 }

@@ -137,7 +137,7 @@ void TDownloadSystem::OnPause(TDownloader &Downloader) {
       CloseDownloadForm(*entry);
       ReleaseIfUnused(*entry);
     }
-    if (record.Status != context_.Words.Scheduled) {
+    if (record.StatusState != TStatusState::Scheduled) {
       SetStatus(record, context_.Words.Paused, kStatusCodePaused);
       SaveRecord(record, "procedure TDownloadSystem.OnPause(Downloader : TDownloader)");
     }
@@ -166,7 +166,7 @@ void TDownloadSystem::RemoveFromStringGrid(TDownloader &Downloader) {
 void TDownloadSystem::OnDownloadError(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnDownloadError(Downloader : TDownloader)", [&] {
     TLocalDownloadinfo &record = Downloader.Info;
-    if (record.Status == context_.Words.Scheduled)
+    if (record.StatusState == TStatusState::Scheduled)
       return;
     const TColor color = GetStatusColor(record.StatusImage);
     if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader)) {

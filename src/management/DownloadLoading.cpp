@@ -52,12 +52,12 @@ void TDownloadSystem::UpdateGridInfo() {
       }
       const bool drop = record->LocalFileName.empty() ||
                         (removeUnexisting && record->IsDone() && !Exists(record->LocalFileName)) ||
-                        (record->Status == words.Downloading && !Exists(tempFileName + ".0"));
+                        (record->StatusState == TStatusState::Downloading && !Exists(tempFileName + ".0"));
       if (drop) {
         record->DeleteDatFile();
         continue;
       }
-      if (record->Status == words.Downloading || record->Status == words.Queued) {
+      if (record->StatusState == TStatusState::Downloading || record->StatusState == TStatusState::Queued) {
         SetStatus(*record, words.Paused, kStatusCodePaused);
         SaveRecord(*record, "procedure TDownloadSystem.UpdateGridInfo");
       }

@@ -273,7 +273,7 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
 void TDownloadSystem::DownloadNextInQueue() {
   GuardedVoid("procedure TDownloadSystem.DownloadNextInQueue", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (Listed(*record) && record->Status == context_.Words.Queued &&
+      if (Listed(*record) && record->StatusState == TStatusState::Queued &&
           NumberOfDownloading() < MaxSimultaneousDownloads() && !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });

@@ -297,6 +297,36 @@ TEST_F(RecordTest, SaveRefusesLineBreaksAndKeepsTheOldFile) {
   EXPECT_FALSE(nameless.SaveDatFile());
 }
 
+// Logic asks the state, so it holds whatever language the text is in; the file keeps English.
+TEST_F(RecordTest, AStoredStatusLoadsAsItsStateWithTheTextShown) {
+  struct Case {
+    std::string stored;
+    TStatusState state;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"Done", TStatusState::Done, "Fertig"},
+      {"Paused", TStatusState::Paused, "Angehalten"},
+      {"Downloading", TStatusState::Downloading, "Lädt"},
+      {"Combining files", TStatusState::CombiningFiles, "Combining files"},
+      {"Forbidden", TStatusState::OtherError, "Forbidden"},
+      {"", TStatusState::Idle, ""},
+  };
+  for (const Case &c : cases) {
+    WriteWholeFile(dir.file("STATE.dat"), "[Options]\nURL=http://host/a\nStatus=" + c.stored + "\n");
+    auto record = Load("STATE");
+    EXPECT_EQ(record->StatusState, c.state) << c.stored;
+    EXPECT_EQ(record->Status, c.shown) << c.stored;
+    ASSERT_TRUE(record->SaveDatFile());
+    EXPECT_NE(ReadWholeFile(dir.file("STATE.dat")).find("\nStatus=" + c.stored + "\n"), std::string::npos)
+        << c.stored;
+  }
+  auto record = Load("STATE");
+  record->SetStatus(TStatusState::Queued);
+  EXPECT_EQ(record->Status, "Wartet");
+  EXPECT_EQ(record->StatusState, TStatusState::Queued);
+}
+
 TEST_F(RecordTest, SetStatusStampsTheEndOfActivity) {
   struct Case {
     std::string from, to;
@@ -310,7 +340,7 @@ TEST_F(RecordTest, SetStatusStampsTheEndOfActivity) {
   };
   for (const Case &c : cases) {
     auto record = Load("STATUS", "http://host/a");
-    record->Status = c.from;
+    record->SetStatus(c.from);
     record->LastActivity = 1.0;
     record->SetStatus(c.to);
     EXPECT_EQ(record->Status, c.to);
@@ -383,7 +413,7 @@ protected:
   TLocalDownloadinfo &Make(const std::string &status, TDateTime lastActivity, TCategory *category,
                            const std::string &localFile = "") {
     owned.push_back(Load("L" + std::to_string(owned.size()), "http://host/a"));
-    owned.back()->Status = status;
+    owned.back()->SetStatus(status);
     owned.back()->LastActivity = lastActivity;
     owned.back()->Category = category;
     owned.back()->LocalFileName = localFile;
@@ -414,6 +444,8 @@ TEST_F(RecordListTest, Filters) {
   EXPECT_EQ(Of(list.GetNotDone()), (std::vector<const TLocalDownloadinfo *>{&paused, &doneEnglish}));
   EXPECT_EQ(Of(list.GetByStatus("Fertig")), (std::vector<const TLocalDownloadinfo *>{&doneOld, &doneNew}));
   EXPECT_EQ(Of(list.GetByStatus("fertig")), std::vector<const TLocalDownloadinfo *>{});
+  EXPECT_EQ(Of(list.GetByStatus(TStatusState::Done)),
+            (std::vector<const TLocalDownloadinfo *>{&doneOld, &doneNew}));
   EXPECT_EQ(Of(list.GetDoneSince(200.0)), std::vector<const TLocalDownloadinfo *>{&doneNew});
   EXPECT_EQ(Of(list.GetDoneSince(50.0)), (std::vector<const TLocalDownloadinfo *>{&doneOld, &doneNew}));
 
