@@ -7,6 +7,7 @@
 #include "store/GeneralFunctions.h"
 #include "store/IndependentGeneralFunctions.h"
 #include "store/RecordSettings.h"
+#include "store/SettingDefinitions.h"
 #include "unzip/Unzip.h"
 
 #include <cstdio>
@@ -17,7 +18,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view kOptions = "Options";
 constexpr uint32_t kProgressInterval = 250;
 constexpr uint32_t kTimeOutCheckInterval = 1000;
 
@@ -212,9 +212,10 @@ int TGetSession::Run() {
   Save();
 
   const TSettingsStore &settings = *app_.Settings;
-  const int32_t parts = options_.Parts.value_or(settings.ReadInteger(kOptions, "SplitParts", 4));
+  const int32_t parts = options_.Parts ? ClampSetting(setting::SplitParts, *options_.Parts)
+                                       : ReadSetting(settings, setting::SplitParts);
   downloader_ = std::make_unique<TDownloader>(engine_.DownloaderContext, record, parts,
-                                              settings.ReadBool(kOptions, "TryLocalMirrorlist", true), true);
+                                              ReadSetting(settings, setting::TryLocalMirrorlist), true);
   Attach(*downloader_);
   for (const std::string &mirror : options_.Mirrors)
     downloader_->AddMirror(mirror);

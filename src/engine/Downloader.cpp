@@ -4,6 +4,7 @@
 #include "engine/PartLayout.h"
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <utility>
@@ -16,7 +17,6 @@ namespace {
 constexpr int32_t kSpeedSamples = 200;
 constexpr uint32_t kUpdateInterval = 100;
 constexpr int32_t kMaxSimPings = 8;
-constexpr std::string_view kOptions = "Options";
 
 } // namespace
 
@@ -165,8 +165,8 @@ void TDownloader::RestartDownload() {
 
 void TDownloader::CheckSlotsForTimeOut(uint32_t CurrentTick) {
   GuardedVoid("procedure TDownloader.CheckSlotsForTimeOut(CurrentTick : Cardinal)", [&] {
-    const int32_t timeOut = context_.Settings.ReadInteger(kOptions, "TimeOutTime", 30000);
-    const int32_t mirrorTimeOut = context_.Settings.ReadInteger(kOptions, "MirrorTimeOutTime", 10000);
+    const int32_t timeOut = ReadSetting(context_.Settings, setting::TimeOutTime);
+    const int32_t mirrorTimeOut = ReadSetting(context_.Settings, setting::MirrorTimeOutTime);
     // A time-out may change the list of slots, so walk a copy.
     std::vector<TPartDownloadSlot *> slots;
     for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i)
@@ -176,7 +176,7 @@ void TDownloader::CheckSlotsForTimeOut(uint32_t CurrentTick) {
       if (part == nullptr)
         continue;
       const uint32_t limit =
-          TimeOutLimit(part->State, Slots.NumberOfSlots() == 1, static_cast<uint32_t>(std::max(0, timeOut)),
+          TimeOutLimit(part->State, Slots.NumberOfSlots() == 1, static_cast<uint32_t>(timeOut),
                        static_cast<uint32_t>(mirrorTimeOut));
       const uint32_t elapsed = platform::TicksBetween(part->LastActivityTick, CurrentTick);
       if (elapsed != 0 && limit > 0 && elapsed > limit)
@@ -240,7 +240,7 @@ void TDownloader::FreshLayout() {
   input.FileSize = Info.FileSize;
   input.AlreadyFetched = first.TransferCount();
   input.NumParts = NumParts;
-  input.SmallestSplitSize = context_.Settings.ReadInteger(kOptions, "SmallestSplitSize", 100);
+  input.SmallestSplitSize = ReadSetting(context_.Settings, setting::SmallestSplitSize);
   const std::vector<TPartPlan> plan = velmora::FreshLayout(input);
   if (plan.empty())
     return;

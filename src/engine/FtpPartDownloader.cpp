@@ -3,6 +3,7 @@
 #include "engine/PartFile.h"
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
+#include "store/SettingDefinitions.h"
 
 #include <limits>
 #include <stdexcept>
@@ -12,7 +13,6 @@ namespace velmora {
 namespace {
 
 constexpr std::string_view kOptions = "Options";
-constexpr int32_t kDefaultTimeOutTime = 30000;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9')
@@ -143,8 +143,9 @@ void TFTPPartDownloader::Get() {
     client.HostDirName = Url.Dir.empty() ? std::string("/") : PercentDecoded(Url.Dir);
     client.HostFileName = PercentDecoded(Url.FileName);
     client.LocalFileName = PartFileName;
-    const int32_t timeout = context_.Settings.ReadInteger(kOptions, "TimeOutTime", kDefaultTimeOutTime);
-    client.Timeout = static_cast<uint32_t>(timeout > 0 ? timeout : kDefaultTimeOutTime);
+    // The client needs a limit: 0 ("wait for ever" for the time-out check) takes the default.
+    const int32_t timeout = ReadSetting(context_.Settings, setting::TimeOutTime);
+    client.Timeout = static_cast<uint32_t>(timeout > 0 ? timeout : setting::TimeOutTime.Default);
     if (!CreatePartFile(PartFileName))
       throw std::runtime_error("Couldn't open part file " + PartFileName);
     Existing = PartFileSize(PartFileName).value_or(0);
@@ -159,7 +160,7 @@ void TFTPPartDownloader::Get() {
     client.EndDownloadAt = EndByte > 0 ? EndByte : 0;
     client.LocalStartAt = Existing;
     client.LocalWriteBehind = StartByte == 0; // the first part becomes the start of the final file
-    client.Passive = target.Proxy || context_.Settings.ReadBool(kOptions, "PassiveMode", false);
+    client.Passive = target.Proxy || ReadSetting(context_.Settings, setting::PassiveMode);
     LastActivityTick = platform::GetTickCount();
     if (client.Connected() && client.State() == ftpIdle) {
       Issue(&TFtpClient::RestGet); // a logged-on connection asks for the new range at once

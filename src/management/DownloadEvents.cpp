@@ -2,6 +2,7 @@
 
 #include "shell/ReportError.h"
 #include "store/IndependentGeneralFunctions.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -10,7 +11,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view kOptions = "Options";
 constexpr uint32_t kRetryTick = 1000;
 
 } // namespace
@@ -68,7 +68,7 @@ void TDownloadSystem::AbortSlotAuthenticated(TDownloader &, TPartDownloadSlot &S
 void TDownloadSystem::OnStartDownload(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnStartDownload(Downloader : TDownloader)", [&] {
     SaveRecord(Downloader.Info, "procedure TDownloadSystem.OnStartDownload(Downloader : TDownloader)");
-    if (context_.Settings.ReadBool(kOptions, "ShowDownloadWindow", true))
+    if (ReadSetting(context_.Settings, setting::ShowDownloadWindow))
       ShowDownloadForm(Downloader);
   });
 }
@@ -182,7 +182,7 @@ void TDownloadSystem::OnDownloadError(TDownloader &Downloader) {
     SaveRecord(record, "procedure TDownloadSystem.OnDownloadError(Downloader : TDownloader)");
     context_.Ui.UpdateRow(record);
 
-    const int32_t retryTimes = std::max(0, context_.Settings.ReadInteger(kOptions, "RetryTimes", 10));
+    const int32_t retryTimes = ReadSetting(context_.Settings, setting::RetryTimes);
     if (Downloader.RestartCount >= retryTimes) {
       GiveUp(Downloader);
       return;
@@ -192,7 +192,7 @@ void TDownloadSystem::OnDownloadError(TDownloader &Downloader) {
       timer->start(kRetryTick, true, [this, &record] { OnRetryTimer(record); });
       record.RetryTimer = timer.get();
       retryTimers_[&record] = std::move(timer);
-      record.RetryCountdown = context_.Settings.ReadInteger(kOptions, "RetryDelay", 30);
+      record.RetryCountdown = ReadSetting(context_.Settings, setting::RetryDelay);
       context_.Ui.UpdateRow(record);
     }
   });

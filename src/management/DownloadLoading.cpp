@@ -5,6 +5,7 @@
 #include "store/Categories.h"
 #include "store/RecordLeftovers.h"
 #include "store/RecordLock.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -13,8 +14,6 @@
 namespace velmora {
 
 namespace {
-
-constexpr std::string_view kOptions = "Options";
 
 bool Exists(const std::string &path) {
   std::error_code error;
@@ -26,7 +25,7 @@ bool Exists(const std::string &path) {
 void TDownloadSystem::UpdateGridInfo() {
   GuardedVoid("procedure TDownloadSystem.UpdateGridInfo", [&] {
     const TConstants &words = context_.Words;
-    const bool removeUnexisting = context_.Settings.ReadBool(kOptions, "RemoveUnexistingFilesFromList", true);
+    const bool removeUnexisting = ReadSetting(context_.Settings, setting::RemoveUnexistingFilesFromList);
     std::vector<std::unique_ptr<TLocalDownloadinfo>> loaded;
     RemoveRecordSaveLeftovers(context_.Records.PartialDownloadsFolder());
     for (const std::string &datFile : GetDatFileNames()) {
@@ -81,7 +80,7 @@ void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record, bool mayAs
       if (other.get() != &record)
         others.Add(other.get());
   const TFileInUse inUse = [&others](const std::string &fileName) { return others.FileInUse(fileName); };
-  if (settings.ReadBool(kOptions, "DateFolders", false)) {
+  if (ReadSetting(settings, setting::DateFolders)) {
     const std::string folder =
         WithTrailingSlash(DefaultDownloadDirectory()) + GetDateFolderName(settings, context_.Today()) + "/";
     std::error_code error;
@@ -95,7 +94,7 @@ void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record, bool mayAs
   record.Category = categories != nullptr ? categories->GetByFileName(name) : nullptr;
   if (record.Category != nullptr && record.Category->AutoSave && !record.Category->SaveFolder.empty())
     record.LocalFileName = GetUniqueFileName(WithTrailingSlash(record.Category->SaveFolder) + name, inUse);
-  if (record.LocalFileName.empty() && (!mayAsk || !settings.ReadBool(kOptions, "ShowSaveDialog", true)))
+  if (record.LocalFileName.empty() && (!mayAsk || !ReadSetting(settings, setting::ShowSaveDialog)))
     record.LocalFileName = GetUniqueFileName(WithTrailingSlash(DefaultDownloadDirectory()) + name, inUse);
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,7 +12,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view kOptions = "Options";
 constexpr uint32_t kTimeOutCheckInterval = 1000;
 
 template <class Records> auto FindRecord(Records &records, const TLocalDownloadinfo *record) {
@@ -45,13 +45,13 @@ std::string TDownloadSystem::Translate(std::string_view english) const {
 
 int32_t TDownloadSystem::MaxSimultaneousDownloads() const {
   // Fewer than one place would leave every download queued for ever.
-  return std::max(1, context_.MaxSimultaneousDownloads.value_or(
-                         context_.Settings.ReadInteger(kOptions, "MaxSimultaneousDownloads", 3)));
+  return context_.MaxSimultaneousDownloads
+             ? ClampSetting(setting::MaxSimultaneousDownloads, *context_.MaxSimultaneousDownloads)
+             : ReadSetting(context_.Settings, setting::MaxSimultaneousDownloads);
 }
 
 std::string TDownloadSystem::DefaultDownloadDirectory() const {
-  return context_.Settings.ReadString(kOptions, "DefaultDownloadDirectory",
-                                      context_.DefaultDownloadDirectory);
+  return ReadSetting(context_.Settings, setting::DefaultDownloadDirectory, context_.DefaultDownloadDirectory);
 }
 
 void TDownloadSystem::SaveRecord(const TLocalDownloadinfo &record, std::string_view operation) const {
@@ -215,8 +215,9 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
     auto entry = std::make_unique<TDownloadForms>();
     entry->Downloader = std::make_unique<TDownloader>(
         context_.Downloaders, record,
-        std::max(1, context_.SplitParts.value_or(settings.ReadInteger(kOptions, "SplitParts", 4))),
-        settings.ReadBool(kOptions, "TryLocalMirrorlist", true), startNow);
+        context_.SplitParts ? ClampSetting(setting::SplitParts, *context_.SplitParts)
+                            : ReadSetting(settings, setting::SplitParts),
+        ReadSetting(settings, setting::TryLocalMirrorlist), startNow);
     TDownloader &downloader = *entry->Downloader;
     ActiveDownloaders_.push_back(&downloader);
     BindEvents(downloader);
