@@ -9,12 +9,6 @@
 
 namespace velmora {
 
-namespace {
-
-constexpr uint32_t kRetryTick = 1000;
-
-} // namespace
-
 void TDownloadSystem::BindEvents(TDownloader &Downloader) {
   Downloader.OnFileSizeRequestDone = [this](TDownloader &d) { OnFileSizeRequestDone(d); };
   Downloader.OnAuthenticationRequired = [this](TDownloader &d, TPartDownloadSlot &s) {
@@ -187,14 +181,9 @@ void TDownloadSystem::OnDownloadError(TDownloader &Downloader) {
       GiveUp(Downloader);
       return;
     }
-    if (record.RetryTimer == nullptr) {
-      auto timer = std::make_unique<platform::LoopTimer>(context_.Loop);
-      timer->start(kRetryTick, true, [this, &record] { OnRetryTimer(record); });
-      record.RetryTimer = timer.get();
-      retryTimers_[&record] = std::move(timer);
-      record.RetryCountdown = ReadSetting(context_.Settings, setting::RetryDelay);
+    if (retryTimers_.Start(record, ReadSetting(context_.Settings, setting::RetryDelay),
+                           [this](TLocalDownloadinfo &r) { OnRetryTimer(r); }))
       context_.Ui.UpdateRow(record);
-    }
   });
 }
 

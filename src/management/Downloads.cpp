@@ -22,14 +22,14 @@ template <class Records> auto FindRecord(Records &records, const TLocalDownloadi
 } // namespace
 
 TDownloadSystem::TDownloadSystem(TDownloadSystemContext context)
-    : context_(std::move(context)), TimeOutTimer(context_.Loop) {
+    : context_(std::move(context)), retryTimers_(context_.Loop), TimeOutTimer(context_.Loop) {
   TimeOutTimer.start(kTimeOutCheckInterval, true, [this] { CheckDownloadsForTimeOut(); });
 }
 
 TDownloadSystem::~TDownloadSystem() {
   alive_.reset();
   TimeOutTimer.stop();
-  retryTimers_.clear();
+  retryTimers_.Clear();
   ActiveDownloaders_.clear();
   // Windows, joins and downloaders go before the records they refer to.
   DownloadFormsList.Clear();
@@ -182,11 +182,7 @@ void TDownloadSystem::ReleaseEntries() {
   });
 }
 
-void TDownloadSystem::FreeRetryTimer(TLocalDownloadinfo &record) {
-  record.RetryTimer = nullptr;
-  // Safe inside the timer's own callback.
-  retryTimers_.erase(&record);
-}
+void TDownloadSystem::FreeRetryTimer(TLocalDownloadinfo &record) { retryTimers_.Free(record); }
 
 TLocalDownloadinfo &TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadinfo> record) {
   TLocalDownloadinfo &added = *record;

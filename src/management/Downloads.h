@@ -4,6 +4,7 @@
 #include "management/DownloadForms.h"
 #include "management/DownloadSystemUi.h"
 #include "management/ModemConnection.h"
+#include "management/RetryTimers.h"
 #include "management/Shutdown.h"
 #include "mirrors/ServerStats.h"
 #include "platform/EventLoop.h"
@@ -183,7 +184,7 @@ private:
   std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;  // AllRecords
   std::vector<std::unique_ptr<TLocalDownloadinfo>> unlisted_; // new records not yet in the list
   std::vector<std::unique_ptr<TLocalDownloadinfo>> retired_;  // left the list, still referred to
-  std::map<const TLocalDownloadinfo *, std::unique_ptr<platform::LoopTimer>> retryTimers_;
+  TRetryTimers retryTimers_;
   std::vector<TDownloader *> ActiveDownloaders_;
   // The record locks this process holds: while a downloader refers to the record.
   std::map<const TLocalDownloadinfo *, std::unique_ptr<TRecordLock>> locks_;
