@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/ByteStream.h"
+#include "net/HttpChunkDecoder.h"
 #include "net/HttpErrors.h"
 #include "net/HttpHeaderParser.h"
 #include "platform/EventLoop.h"
@@ -76,6 +77,8 @@ public:
   int64_t ContentLength() const { return head().ContentLength; }
   const std::string &ContentType() const { return head().ContentType; }
   const std::string &AcceptRanges() const { return head().AcceptRanges; }
+  // The body came in chunked transfer coding: only its last chunk ends it well.
+  bool Chunked() const { return head().Chunked; }
   // The Content-Range of the response (of a 206 or a 416), so the caller can check the start
   // against the offset it asked for; all -1 when there was none.
   const TContentRange &ReplyContentRange() const { return head().ContentRange; }
@@ -127,6 +130,7 @@ private:
   void FollowRedirect();
   void DeliverRemainder();
   void ReceiveBody();
+  void TakeBody(const char *data, std::size_t length);
   void DeliverBody(const char *data, std::size_t length);
   void ConnectionClosed(uint16_t error);
   void EndOfConnection();
@@ -164,6 +168,7 @@ private:
   bool bodyWanted_ = false;
   bool readyPosted_ = false;
   THttpHeaderParser parser_;
+  THttpChunkDecoder chunks_;
   std::unique_ptr<char[]> body_;
   int64_t bodyCount_ = 0;
   int64_t deliveries_ = 0;

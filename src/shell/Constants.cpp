@@ -49,6 +49,7 @@ constexpr std::array kOtherWords{
     NamedWord{"7 Days", &TConstants::Days7},
     NamedWord{"30 Days", &TConstants::Days30},
     NamedWord{"Today", &TConstants::Today},
+    NamedWord{"Couldn't write", &TConstants::CouldntWrite},
     NamedWord{"This download is in use by another Velmora process.", &TConstants::InUseByAnotherProcess},
 };
 

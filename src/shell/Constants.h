@@ -94,6 +94,7 @@ struct TConstants {
       LostConnectionToServer, CouldntLogin;
   // Other shared words: answers, the unknown size, the top nodes of the view tree, the history views.
   std::string Yes, No, Unknown, All, Categories, Status, History, Hours24, Days7, Days30, Today;
+  std::string CouldntWrite; // "Couldn't write", before a file name and the system's reason
   // A record locked by another process of ours.
   std::string InUseByAnotherProcess; // "This download is in use by another Velmora process."
   std::string ThankYouGreeting;      // "Thank you for using Velmora!"

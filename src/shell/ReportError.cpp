@@ -29,6 +29,12 @@ void ReportError(std::string_view operation, std::string_view detail) noexcept {
 
 void ReportError(std::string_view operation) noexcept { ReportError(operation, {}); }
 
+void DebugNote(std::string_view where, std::string_view detail) noexcept {
+  if (debugReports())
+    std::fprintf(stderr, "velmora: %.*s: %.*s\n", static_cast<int>(where.size()), where.data(),
+                 static_cast<int>(detail.size()), detail.data());
+}
+
 void detail::ReportCurrentException(std::string_view operation) noexcept {
   try {
     throw;

@@ -11,6 +11,11 @@ namespace velmora {
 void ReportError(std::string_view operation) noexcept;
 void ReportError(std::string_view operation, std::string_view detail) noexcept;
 
+// Tells what went wrong outside the program (a server's broken reply, a full disk) where the
+// user's message has no room for the detail; only with VELMORA_DEBUG=1, on standard error. It is
+// no report of a failure of the program's own.
+void DebugNote(std::string_view where, std::string_view detail) noexcept;
+
 namespace detail {
 void ReportCurrentException(std::string_view operation) noexcept;
 }
