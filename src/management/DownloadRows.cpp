@@ -247,7 +247,7 @@ TLDIList TDownloadRows::StatusList(const std::string &Status) const {
       list.Add(&downloader->Info);
     return list;
   }
-  return context_.Source.AllRecords().GetByStatus(Status);
+  return context_.Source.AllRecords().GetByStatus(context_.Words.StateOf(Status));
 }
 
 void TDownloadRows::ShowStatus(const std::string &Status) { PopulateGrid(StatusList(Status)); }
@@ -325,7 +325,7 @@ bool TDownloadRows::BelongsToCurrentView(const TLocalDownloadinfo &record) const
       if (selected->Caption == context_.Words.Downloading)
         return record.StatusImage == kStatusCodeConnecting || record.StatusImage == kStatusCodeDownloading ||
                record.StatusImage == kStatusCodeError;
-      return record.Status == selected->Caption;
+      return record.StatusState == context_.Words.StateOf(selected->Caption);
     }
     if (group == &tree.History())
       return record.IsDone();

@@ -45,7 +45,7 @@ void TDownloadListDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
 bool TDownloadListDelegate::PaintBars(QPainter *painter, const QRect &cell, const rNode &row,
                                       bool selected) const {
   TDownloader *downloader = downloaderOf_ ? downloaderOf_(row.LDI) : nullptr;
-  if (downloader == nullptr || row.LDI->Status != words_.Downloading)
+  if (downloader == nullptr || row.LDI->StatusState != TStatusState::Downloading)
     return false;
   std::vector<TBarSlot> parts;
   for (int32_t i = 0; i < downloader->Slots.NumberOfSlots(); ++i)

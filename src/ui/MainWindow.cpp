@@ -705,7 +705,7 @@ void TForm_Main::UpdateStatusBarFast() {
     return;
   double total = 0;
   for (TDownloader *downloader : system_->ActiveDownloaders()) {
-    if (downloader->Info.Status != context_.Words.Downloading)
+    if (downloader->Info.StatusState != TStatusState::Downloading)
       continue;
     std::string rate = downloader->TransferRate();
     if (rate == "N/A" || rate == " ")

@@ -60,7 +60,7 @@ protected:
     owned.push_back(std::make_unique<TLocalDownloadinfo>(TUrl("http://h/" + name), "", records));
     TLocalDownloadinfo &record = *owned.back();
     record.LocalFileName = "/save/" + name;
-    record.Status = status;
+    record.SetStatus(status);
     record.StatusImage = code;
     record.FileSize = size;
     record.Category = category.empty() ? nullptr : categories.GetByName(category);
@@ -163,13 +163,29 @@ TEST_F(DownloadRowsTest, UpdatesFollowTheViewRule) {
   };
   const std::vector<Case> cases = {
       {"pausing adds to Paused", &Child(tree.Status(), words.Paused), &running,
-       [&] { running.Status = words.Paused, running.StatusImage = kStatusCodePaused; }, true},
+       [&] {
+         running.SetStatus(words.Paused);
+         running.StatusImage = kStatusCodePaused;
+       },
+       true},
       {"resuming removes from Paused", &Child(tree.Status(), words.Paused), &running,
-       [&] { running.Status = words.Downloading, running.StatusImage = kStatusCodeDownloading; }, false},
+       [&] {
+         running.SetStatus(words.Downloading);
+         running.StatusImage = kStatusCodeDownloading;
+       },
+       false},
       {"joining leaves Status", &tree.Status(), &running,
-       [&] { running.Status = words.CombiningFiles, running.StatusImage = kStatusCodeDone; }, false},
+       [&] {
+         running.SetStatus(words.CombiningFiles);
+         running.StatusImage = kStatusCodeDone;
+       },
+       false},
       {"an error stays in Downloading", &Child(tree.Status(), words.Downloading), &running,
-       [&] { running.Status = "Timeout", running.StatusImage = kStatusCodeError; }, true},
+       [&] {
+         running.SetStatus("Timeout");
+         running.StatusImage = kStatusCodeError;
+       },
+       true},
       {"a sub-category is in its parent", &Child(tree.CategoriesRoot(), "Music"), &music, [] {}, true},
       {"no category is not in Categories", &tree.CategoriesRoot(), &plain, [] {}, false},
       {"a record not listed any more goes", &tree.All(), &plain, [&] { source.records.Remove(&plain); },
