@@ -56,9 +56,15 @@ TDownloader::TDownloader(const TDownloaderContext &context, TLocalDownloadinfo &
 }
 
 TDownloader::~TDownloader() {
+  ForgetWaitingSlots();
   // Reports of pings and parts still under way must find nothing of this download.
   PingSystem.reset();
   UpdateTimer.stop();
+}
+
+void TDownloader::ForgetWaitingSlots() {
+  if (context_.Sites != nullptr)
+    context_.Sites->RemoveWaitingSlotsOf(*this);
 }
 
 void TDownloader::LookUpLocalMirrors(TPartDownloadSlot &first) {
@@ -133,6 +139,7 @@ void TDownloader::OnUpdateTimer() {
 void TDownloader::Abort() {
   GuardedVoid("procedure TDownloader.Abort", [&] {
     Aborted = true;
+    ForgetWaitingSlots();
     Slots.AbortAll();
     if (OnAbort)
       OnAbort(*this);
@@ -358,8 +365,11 @@ void TDownloader::SlotChange(TPartDownloadSlot &Slot, TPartDownloaderState State
         SetRecordStatus(context_.Words.GettingFileInfo, kStatusCodeConnecting);
       break;
     case pdsAuthRequired:
-      if (OnAuthenticationRequired)
+      if (OnAuthenticationRequired) {
+        if (context_.Sites != nullptr && Slot.Mirror != nullptr)
+          context_.Sites->AddWaitingSlot(Slot.Mirror->Url, Slot.Realm, Slot, *this);
         OnAuthenticationRequired(*this, Slot);
+      }
       break;
     case pdsFileSizeKnown:
       if (!OnSlotFileSizeKnown(Slot))
@@ -464,6 +474,8 @@ void TDownloader::OnSlotRangeComplete(TPartDownloadSlot &Slot) {
     next->ReleasePartDownloader();
     DeletePartFile(next->PartFileName);
     Slot.SetPartDownloaderEndByte(next->EndByte);
+    if (context_.Sites != nullptr)
+      context_.Sites->RemoveWaitingSlot(*next);
     if (OnSlotDelete)
       OnSlotDelete(*this, *next);
     Slots.DeleteSlot(index + 1);
