@@ -149,6 +149,7 @@ void TDownloader::Abort() {
 void TDownloader::Pause() {
   GuardedVoid("procedure TDownloader.Pause", [&] {
     Paused = true;
+    ForgetWaitingSlots();
     Slots.PauseAll();
     if (OnPause)
       OnPause(*this);

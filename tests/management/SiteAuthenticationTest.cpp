@@ -147,11 +147,17 @@ TEST_F(SiteAuthenticationTest, ADownloadDeletedWhileItsPartWaitsIsNeverAnswered)
   EXPECT_EQ(sites.GetUser(TUrl("http://files/"), "Files"), "user");
 }
 
-TEST_F(SiteAuthenticationTest, AnAbortedDownloadLeavesTheWaitingList) {
-  TAuthFormPresenter &dialog = Demand("a.bin");
-  DownloaderOf(*system->AllRecords().Get(0))->Abort();
-  dialog.Cancel();
-  EXPECT_TRUE(answers.log.empty());
+TEST_F(SiteAuthenticationTest, AnAbortedOrPausedDownloadLeavesTheWaitingList) {
+  for (const bool abort : {true, false}) {
+    const std::string name = abort ? "aborted.bin" : "paused.bin";
+    TAuthFormPresenter &dialog = Demand(name);
+    TDownloader &downloader = *DownloaderOf(*system->AllRecords().Get(system->AllRecords().Count() - 1));
+    abort ? downloader.Abort() : downloader.Pause();
+    dialog.Ok("user", "pass");
+    Settle();
+    EXPECT_TRUE(answers.log.empty()) << name;
+    EXPECT_EQ(server.Requests(name), 1) << name;
+  }
 }
 
 } // namespace
