@@ -1,6 +1,7 @@
 #include "app/GetEngine.h"
 
 #include "store/IndependentGeneralFunctions.h"
+#include "store/RecordLeftovers.h"
 #include "store/RecordSettings.h"
 
 #include <filesystem>
@@ -32,6 +33,7 @@ TGetEngine::TGetEngine(TAppEnvironment &app, const TGetOptions &options)
 
 std::unique_ptr<TLocalDownloadinfo> TGetEngine::FindOrCreateRecord(const std::string &url,
                                                                    const std::string &localFileName) {
+  RemoveRecordSaveLeftovers(RecordContext.PartialDownloadsFolder());
   std::error_code error;
   for (std::filesystem::directory_iterator it(RecordContext.PartialDownloadsFolder(), error), end;
        !error && it != end; it.increment(error)) {

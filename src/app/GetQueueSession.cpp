@@ -101,7 +101,7 @@ bool TGetQueueSession::AllEnded() const {
     return false;
   for (const std::string &name : tempFileNames_)
     if (const TLocalDownloadinfo *record = Record(name);
-        record != nullptr && record->Status == app_.Words.Queued)
+        record != nullptr && record->StatusState == TStatusState::Queued)
       return false;
   return true;
 }
@@ -126,7 +126,8 @@ void TGetQueueSession::Interrupt() {
   system_->HangUpAfterDownloading = false;
   // The queue first, or the pauses below would let its records start.
   for (const std::string &name : tempFileNames_)
-    if (TLocalDownloadinfo *record = Record(name); record != nullptr && record->Status == app_.Words.Queued) {
+    if (TLocalDownloadinfo *record = Record(name);
+        record != nullptr && record->StatusState == TStatusState::Queued) {
       record->SetStatus(app_.Words.Paused);
       record->StatusImage = kStatusCodePaused;
       if (const platform::FileResult saved = record->SaveDatFile(); !saved)

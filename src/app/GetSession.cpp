@@ -7,6 +7,7 @@
 #include "store/GeneralFunctions.h"
 #include "store/IndependentGeneralFunctions.h"
 #include "store/RecordSettings.h"
+#include "store/SettingDefinitions.h"
 #include "unzip/Unzip.h"
 
 #include <cstdio>
@@ -17,7 +18,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view kOptions = "Options";
 constexpr uint32_t kProgressInterval = 250;
 constexpr uint32_t kTimeOutCheckInterval = 1000;
 
@@ -32,6 +32,7 @@ TGetSession::TGetSession(TAppEnvironment &app, const TGetOptions &options)
 TGetSession::~TGetSession() {
   combine_.reset();
   downloader_.reset();
+  lock_.reset();
   progressTimer_.stop();
   timeOutTimer_.stop();
   // Part downloaders released at the end still wait in the loop.
@@ -198,13 +199,23 @@ int TGetSession::Run() {
                  PartialDownloadsDirectory(*app_.Settings, app_.Paths).c_str());
     return geFailed;
   }
+  // Another process on the same record would write into the same part files.
+  TRecordLock::TAttempt locked = TRecordLock::TryLock(record.TempFileName);
+  if (locked.Outcome != TRecordLock::rlLocked) {
+    std::fprintf(stderr, "velmora-get: %s\n",
+                 locked.Outcome == TRecordLock::rlInUse ? app_.Words.InUseByAnotherProcess.c_str()
+                                                        : locked.Error.c_str());
+    return geFailed;
+  }
+  lock_ = std::move(locked.Lock);
   const bool resumed = record.NumOfParts != -1;
   Save();
 
   const TSettingsStore &settings = *app_.Settings;
-  const int32_t parts = options_.Parts.value_or(settings.ReadInteger(kOptions, "SplitParts", 4));
+  const int32_t parts = options_.Parts ? ClampSetting(setting::SplitParts, *options_.Parts)
+                                       : ReadSetting(settings, setting::SplitParts);
   downloader_ = std::make_unique<TDownloader>(engine_.DownloaderContext, record, parts,
-                                              settings.ReadBool(kOptions, "TryLocalMirrorlist", true), true);
+                                              ReadSetting(settings, setting::TryLocalMirrorlist), true);
   Attach(*downloader_);
   for (const std::string &mirror : options_.Mirrors)
     downloader_->AddMirror(mirror);

@@ -14,6 +14,7 @@
 #include "mirrors/ServerStats.h"
 #include "platform/EventLoop.h"
 #include "store/LocalDownloadInfo.h"
+#include "store/RecordLock.h"
 
 #include <memory>
 #include <optional>
@@ -51,6 +52,7 @@ private:
   TGetEngine engine_;
   platform::EventLoop &loop_ = engine_.Loop;
   std::unique_ptr<TLocalDownloadinfo> record_;
+  std::unique_ptr<TRecordLock> lock_; // held from before the first save to the end
   std::unique_ptr<TDownloader> downloader_;
   std::unique_ptr<TCombineParts> combine_;
   platform::LoopTimer progressTimer_, timeOutTimer_;

@@ -80,7 +80,8 @@ void TTerminalUi::UpdateRow(TLocalDownloadinfo &record) {
     Say(words_.Done + ": " + record.LocalFileName);
   else if (retrying)
     Say(FileNameOf(record) + ": retrying in " + std::to_string(record.RetryCountdown) + " s");
-  else if (error || record.Status == words_.Queued || record.Status == words_.Paused || !terminal_)
+  else if (error || record.StatusState == TStatusState::Queued ||
+           record.StatusState == TStatusState::Paused || !terminal_)
     Say(FileNameOf(record) + ": " + record.Status);
 }
 

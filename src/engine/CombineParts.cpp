@@ -3,6 +3,7 @@
 #include "platform/CommandArguments.h"
 #include "platform/Process.h"
 #include "shell/ReportError.h"
+#include "store/SettingDefinitions.h"
 
 #include <atomic>
 #include <stdexcept>
@@ -85,7 +86,7 @@ void TCombineParts::OnTerminateProc(const TCombineOutcome &outcome) {
     if (!outcome.Combined && handlers_.OnMessage)
       handlers_.OnMessage(outcome.Message);
     // Only a joined file is worth checking; a failed join leaves nothing new to scan.
-    if (outcome.Combined && settings_.ReadBool("Options", "VirusChecking", false))
+    if (outcome.Combined && ReadSetting(settings_, setting::VirusChecking))
       StartVirusCheck();
     // The handler may release this object; nothing of it is touched after the call.
     const auto onFilesCombined = handlers_.OnFilesCombined;
@@ -96,8 +97,8 @@ void TCombineParts::OnTerminateProc(const TCombineOutcome &outcome) {
 
 void TCombineParts::StartVirusCheck() const {
   const auto started = platform::StartProgram(
-      VirusCheckCommand(settings_.ReadString("Options", "AntivirusExecutablePath", ""),
-                        settings_.ReadString("Options", "AntivirusExecutableParameters", ""), LocalFileName));
+      VirusCheckCommand(ReadSetting(settings_, setting::AntivirusExecutablePath),
+                        ReadSetting(settings_, setting::AntivirusExecutableParameters), LocalFileName));
   // As with any program started for the user, one that is missing gives no message.
   if (!started)
     ReportError("procedure RunFile(ShellFile: string);", started.error);

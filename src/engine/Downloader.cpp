@@ -4,6 +4,7 @@
 #include "engine/PartLayout.h"
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <utility>
@@ -16,7 +17,6 @@ namespace {
 constexpr int32_t kSpeedSamples = 200;
 constexpr uint32_t kUpdateInterval = 100;
 constexpr int32_t kMaxSimPings = 8;
-constexpr std::string_view kOptions = "Options";
 
 } // namespace
 
@@ -48,10 +48,11 @@ TDownloader::TDownloader(const TDownloaderContext &context, TLocalDownloadinfo &
     // request, which the layout then follows.
     if (Info.NumOfParts != -1 && ListPartFiles(Info.TempFileName).empty())
       Info.NumOfParts = -1;
+    // Parts found complete here are handed on by StartDownload: nobody listens to the events yet.
     if (Info.NumOfParts == -1)
       first.Start();
     else
-      CreateParts();
+      LayOutParts();
   });
 }
 
@@ -117,7 +118,7 @@ void TDownloader::SaveLayout() {
 void TDownloader::StartDownload() {
   GuardedVoid("procedure TDownloader.StartDownload", [&] {
     if (AllPartsDone() && !Info.LocalFileName.empty()) {
-      FinishIfComplete(false);
+      FinishIfComplete();
       return;
     }
     if (MirrorList.GetMirror(Info.Url.Url) == nullptr)
@@ -162,7 +163,7 @@ void TDownloader::RestartDownload() {
     SetRecordStatus(context_.Words.ContactingHost, kStatusCodeConnecting);
     for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i) {
       TPartDownloadSlot *slot = Slots.GetSlot(i);
-      if (slot->Status == context_.Words.Done)
+      if (slot->StatusState == TStatusState::Done)
         continue;
       slot->AuthTried = false;
       slot->Start();
@@ -172,10 +173,11 @@ void TDownloader::RestartDownload() {
 
 void TDownloader::CheckSlotsForTimeOut(uint32_t CurrentTick) {
   GuardedVoid("procedure TDownloader.CheckSlotsForTimeOut(CurrentTick : Cardinal)", [&] {
-    const int32_t timeOut = context_.Settings.ReadInteger(kOptions, "TimeOutTime", 30000);
-    const int32_t mirrorTimeOut = context_.Settings.ReadInteger(kOptions, "MirrorTimeOutTime", 10000);
+    const int32_t timeOut = ReadSetting(context_.Settings, setting::TimeOutTime);
+    const int32_t mirrorTimeOut = ReadSetting(context_.Settings, setting::MirrorTimeOutTime);
     // A time-out may change the list of slots, so walk a copy.
     std::vector<TPartDownloadSlot *> slots;
+    slots.reserve(static_cast<size_t>(std::max(Slots.NumberOfSlots(), 0)));
     for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i)
       slots.push_back(Slots.GetSlot(i));
     for (TPartDownloadSlot *slot : slots) {
@@ -183,7 +185,7 @@ void TDownloader::CheckSlotsForTimeOut(uint32_t CurrentTick) {
       if (part == nullptr)
         continue;
       const uint32_t limit =
-          TimeOutLimit(part->State, Slots.NumberOfSlots() == 1, static_cast<uint32_t>(std::max(0, timeOut)),
+          TimeOutLimit(part->State, Slots.NumberOfSlots() == 1, static_cast<uint32_t>(timeOut),
                        static_cast<uint32_t>(mirrorTimeOut));
       const uint32_t elapsed = platform::TicksBetween(part->LastActivityTick, CurrentTick);
       if (elapsed != 0 && limit > 0 && elapsed > limit)
@@ -207,12 +209,11 @@ int64_t TDownloader::TransferCount() const {
 
 bool TDownloader::AllPartsDone() const {
   return Guarded("function TDownloader.AllPartsDone : boolean",
-                 [&] { return velmora::AllPartsDone(Info.TempFileName, Info.FileSize); });
+                 [&] { return velmora::AllPartsDone(Info.TempFileName, Info.FileSize, unsizedPartDone_); });
 }
 
-void TDownloader::FinishIfComplete(bool unsizedPartDone) {
-  if (handedToJoin_ || Info.LocalFileName.empty() ||
-      !velmora::AllPartsDone(Info.TempFileName, Info.FileSize, unsizedPartDone))
+void TDownloader::FinishIfComplete() {
+  if (handedToJoin_ || Info.LocalFileName.empty() || !AllPartsDone())
     return;
   // Parts that finished in the same moment have every byte on disk but have not reported yet:
   // they end here, so that nothing touches a part file while the parts are joined.
@@ -227,14 +228,18 @@ void TDownloader::FinishIfComplete(bool unsizedPartDone) {
 void TDownloader::CreateParts() {
   GuardedVoid("procedure TDownloader.CreateParts", [&] {
     if (AllPartsDone() && !Info.LocalFileName.empty()) {
-      FinishIfComplete(false);
+      FinishIfComplete();
       return;
     }
-    if (Info.NumOfParts == -1 || ListPartFiles(Info.TempFileName).empty())
-      FreshLayout();
-    else
-      RebuildLayout();
+    LayOutParts();
   });
+}
+
+void TDownloader::LayOutParts() {
+  if (Info.NumOfParts == -1 || ListPartFiles(Info.TempFileName).empty())
+    FreshLayout();
+  else
+    RebuildLayout();
 }
 
 void TDownloader::FreshLayout() {
@@ -244,7 +249,7 @@ void TDownloader::FreshLayout() {
   input.FileSize = Info.FileSize;
   input.AlreadyFetched = first.TransferCount();
   input.NumParts = NumParts;
-  input.SmallestSplitSize = context_.Settings.ReadInteger(kOptions, "SmallestSplitSize", 100);
+  input.SmallestSplitSize = ReadSetting(context_.Settings, setting::SmallestSplitSize);
   const std::vector<TPartPlan> plan = velmora::FreshLayout(input);
   if (plan.empty())
     return;
@@ -288,7 +293,7 @@ void TDownloader::RebuildLayout() {
     TPartDownloadSlot &slot = *Slots.GetSlot(static_cast<int32_t>(i));
     if (plan[i].Complete) {
       slot.SetMirror(nullptr);
-      slot.Status = context_.Words.Done;
+      slot.SetStatus(TStatusState::Done);
       continue;
     }
     slot.SetMirror(ChooseMirror());
@@ -322,7 +327,7 @@ TPartDownloadSlot *TDownloader::GetNextIdleSlot() const {
   return nullptr;
 }
 
-void TDownloader::MoveSlotToOtherMirror(TPartDownloadSlot &Slot) {
+void TDownloader::MoveSlotToOtherMirror(TPartDownloadSlot &Slot, const std::string &failure) {
   if (TFileMirror *mirror = ChooseMirror()) {
     Slot.ReleasePartDownloader();
     Slot.Start(mirror);
@@ -331,26 +336,28 @@ void TDownloader::MoveSlotToOtherMirror(TPartDownloadSlot &Slot) {
   if (TPartDownloader *part = Slot.PartDownloader())
     part->State = pdsIdle;
   if (Slots.AllIdle())
-    Fail(Slot.Status);
+    Fail(failure);
 }
 
 void TDownloader::TryToChangeSlotMirror(TPartDownloadSlot &Slot) {
   GuardedVoid("procedure TDownloader.TryToChangeSlotMirror(Slot : TPartDownloadSlot)", [&] {
     const TFileMirror *failed = Slot.Mirror;
-    MoveSlotToOtherMirror(Slot);
+    // Parts moved along with it only contacted the host; the download fails with this one's text.
+    const std::string failure = Slot.Status;
+    MoveSlotToOtherMirror(Slot, failure);
     std::vector<TPartDownloadSlot *> others;
     for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i) {
       TPartDownloadSlot *other = Slots.GetSlot(i);
       if (other == &Slot || other->Mirror != failed)
         continue;
-      const std::string &status = other->Status;
-      if (status == context_.Words.Done || status == context_.Words.Downloading ||
-          status == context_.Words.GettingFileInfo)
+      const TStatusState state = other->StatusState;
+      if (state == TStatusState::Done || state == TStatusState::Downloading ||
+          state == TStatusState::GettingFileInfo)
         continue;
       others.push_back(other);
     }
     for (TPartDownloadSlot *other : others)
-      MoveSlotToOtherMirror(*other);
+      MoveSlotToOtherMirror(*other, failure);
   });
 }
 
@@ -407,16 +414,21 @@ void TDownloader::SlotChange(TPartDownloadSlot &Slot, TPartDownloaderState State
 }
 
 bool TDownloader::OnSlotFileSizeKnown(TPartDownloadSlot &Slot) {
-  if (Info.FileSize != 0)
-    return true;
-  Info.FileSize = Slot.FileSize;
+  // A record laid out before whose part files are gone knows its size already; it splits again.
+  const bool sizeWasKnown = Info.FileSize != 0;
+  if (!sizeWasKnown)
+    Info.FileSize = Slot.FileSize;
   if (&Slot != Slots.GetSlot(0))
     return true;
-  if (OnFileSizeRequestDone)
-    OnFileSizeRequestDone(*this);
-  if (ResumeSupported != rsUnknown && !StartNow) {
-    Pause();
-    return false;
+  if (!sizeWasKnown) {
+    if (OnFileSizeRequestDone)
+      OnFileSizeRequestDone(*this);
+    if (ResumeSupported != rsUnknown && !StartNow) {
+      Pause();
+      return false;
+    }
+  } else if (!StartNow) {
+    return true;
   }
   if (ResumeSupported == rsYes && Slots.NumberOfSlots() < NumParts)
     SplitAfterSizeRequest();
@@ -460,17 +472,19 @@ void TDownloader::OnSlotDone(TPartDownloadSlot &Slot) {
     idle->Start(mirror);
     return;
   }
-  // A part without an end is the whole of a file of unknown length: its transfer says it ended well.
-  const bool unsizedPartDone = Slots.NumberOfSlots() == 1 && Slot.EndByte <= 0;
+  // A part without an end is the whole of a file of unknown length: its transfer says it ended
+  // well. Kept, since the Save As choice may still be open and the download end later.
+  if (Slots.NumberOfSlots() == 1 && Slot.EndByte <= 0)
+    unsizedPartDone_ = true;
   Slot.ReleasePartDownloader();
-  FinishIfComplete(unsizedPartDone);
+  FinishIfComplete();
 }
 
 void TDownloader::OnSlotRangeComplete(TPartDownloadSlot &Slot) {
   const int32_t index = Slots.IndexOf(&Slot);
   TPartDownloadSlot *next = Slots.GetSlot(index + 1);
-  if (index >= 0 && next != nullptr && next->Status != context_.Words.Done &&
-      next->Status != context_.Words.Downloading && next->TransferCount() == 0) {
+  if (index >= 0 && next != nullptr && next->StatusState != TStatusState::Done &&
+      next->StatusState != TStatusState::Downloading && next->TransferCount() == 0) {
     // The running transfer simply goes on into the neighbour's range.
     next->ReleasePartDownloader();
     DeletePartFile(next->PartFileName);

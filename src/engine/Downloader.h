@@ -110,11 +110,14 @@ private:
   void Fail(const std::string &text);
   void SaveLayout();
   void LookUpLocalMirrors(TPartDownloadSlot &first);
+  // The fresh layout or the rebuild from the part files, without raising any event.
+  void LayOutParts();
   void FreshLayout();
   void RebuildLayout();
-  void FinishIfComplete(bool unsizedPartDone);
+  void FinishIfComplete();
   TPartDownloadSlot *GetNextIdleSlot() const;
-  void MoveSlotToOtherMirror(TPartDownloadSlot &Slot);
+  // failure: the text the download fails with when no mirror is left.
+  void MoveSlotToOtherMirror(TPartDownloadSlot &Slot, const std::string &failure);
   void TryToChangeSlotMirror(TPartDownloadSlot &Slot);
   void SlotChange(TPartDownloadSlot &Slot, TPartDownloaderState State);
   // Each returns false when the download must not report the change any further.
@@ -129,7 +132,8 @@ private:
 
   std::unique_ptr<IPingSystem> PingSystem;
   platform::LoopTimer UpdateTimer;
-  bool handedToJoin_ = false; // OnAllPartsDone was raised: the part files belong to the join now
+  bool unsizedPartDone_ = false; // the only part of a file of unknown length ended cleanly
+  bool handedToJoin_ = false;    // OnAllPartsDone was raised: the part files belong to the join now
 };
 
 } // namespace velmora

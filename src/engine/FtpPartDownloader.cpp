@@ -3,6 +3,7 @@
 #include "engine/PartFile.h"
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
+#include "store/SettingDefinitions.h"
 
 #include <cstring>
 #include <limits>
@@ -13,7 +14,6 @@ namespace velmora {
 namespace {
 
 constexpr std::string_view kOptions = "Options";
-constexpr int32_t kDefaultTimeOutTime = 30000;
 
 // Addresses carry names percent-encoded ("My%20Files"); the server knows them as they are. A
 // decoded CR, LF or NUL is refused by the client, so it can never split a command.
@@ -134,8 +134,9 @@ void TFTPPartDownloader::Get() {
     client.HostDirName = Url.Dir.empty() ? std::string("/") : PercentDecoded(Url.Dir);
     client.HostFileName = PercentDecoded(Url.FileName);
     client.LocalFileName = PartFileName;
-    const int32_t timeout = context_.Settings.ReadInteger(kOptions, "TimeOutTime", kDefaultTimeOutTime);
-    client.Timeout = static_cast<uint32_t>(timeout > 0 ? timeout : kDefaultTimeOutTime);
+    // The client needs a limit: 0 ("wait for ever" for the time-out check) takes the default.
+    const int32_t timeout = ReadSetting(context_.Settings, setting::TimeOutTime);
+    client.Timeout = static_cast<uint32_t>(timeout > 0 ? timeout : setting::TimeOutTime.Default);
     if (!CreatePartFile(PartFileName))
       throw std::runtime_error("Couldn't open part file " + PartFileName);
     Existing = PartFileSize(PartFileName).value_or(0);
@@ -150,7 +151,7 @@ void TFTPPartDownloader::Get() {
     client.EndDownloadAt = EndByte > 0 ? EndByte : 0;
     client.LocalStartAt = Existing;
     client.LocalWriteBehind = StartByte == 0; // the first part becomes the start of the final file
-    client.Passive = target.Proxy || context_.Settings.ReadBool(kOptions, "PassiveMode", false);
+    client.Passive = target.Proxy || ReadSetting(context_.Settings, setting::PassiveMode);
     LastActivityTick = platform::GetTickCount();
     if (client.Connected() && client.State() == ftpIdle) {
       Issue(&TFtpClient::RestGet); // a logged-on connection asks for the new range at once

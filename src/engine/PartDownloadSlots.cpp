@@ -24,6 +24,16 @@ void Release(platform::EventLoop &loop, std::unique_ptr<TPartDownloader> part) {
 TPartDownloadSlot::TPartDownloadSlot(const TPartDownloadContext &context)
     : Status(context.Words.Idle), context_(context) {}
 
+void TPartDownloadSlot::SetStatus(TStatusState state) {
+  StatusState = state;
+  Status = context_.Words.Word(state);
+}
+
+void TPartDownloadSlot::SetStatus(const std::string &text) {
+  StatusState = context_.Words.StateOf(text);
+  Status = text;
+}
+
 TPartDownloadSlot::~TPartDownloadSlot() { Release(context_.Loop, std::move(PartDownloader_)); }
 
 uint64_t TPartDownloadSlot::Now() const {
@@ -75,7 +85,7 @@ void TPartDownloadSlot::Start(TFileMirror *Mirror_) {
     part.AuthTried = AuthTried;
     part.State = pdsConnecting;
     Attach(part);
-    Status = context_.Words.ContactingHost;
+    SetStatus(TStatusState::ContactingHost);
     part.Get();
     TransferCountCache = part.Received;
     BytesAtStart = part.Received;
@@ -119,13 +129,12 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader &Part, TPartDownl
   GuardedVoid("procedure TPartDownloadSlot.OnPartdownloaderChange(Part : TPartDownloader;State : "
               "TPartDownloaderState)",
               [&] {
-                const TConstants &words = context_.Words;
                 switch (State) {
                 case pdsConnecting:
-                  Status = words.ContactingHost;
+                  SetStatus(TStatusState::ContactingHost);
                   break;
                 case pdsConnected:
-                  Status = words.GettingFileInfo;
+                  SetStatus(TStatusState::GettingFileInfo);
                   break;
                 case pdsAuthRequired:
                   Realm = Part.Realm;
@@ -136,21 +145,21 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader &Part, TPartDownl
                     EndByte = FileSize - 1; // the running part downloader keeps its own end
                   break;
                 case pdsDownloading:
-                  Status = words.Downloading;
+                  SetStatus(TStatusState::Downloading);
                   break;
                 case pdsDone: {
                   TransferCountCache = EndByte > 0 ? PartLength() : Part.Received;
                   const int64_t seconds = static_cast<int64_t>((Now() - StartTime) / 1000);
                   AverageRate =
                       seconds > 0 ? DivideRoundHalfEven(TransferCountCache - BytesAtStart, seconds) : 0;
-                  Status = words.Done;
+                  SetStatus(TStatusState::Done);
                   break;
                 }
                 case pdsError:
                   HadError = true;
                   if (Mirror)
                     Mirror->ErrorState = Part.ErrorState;
-                  Status = Part.ErrorText;
+                  SetStatus(Part.ErrorText);
                   Part.AuthTried = false;
                   break;
                 default:

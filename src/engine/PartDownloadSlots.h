@@ -70,7 +70,12 @@ public:
   int64_t AverageRate = 0;       // bytes per second of the last completed run; 0 when unknown
   TFileMirror *Mirror = nullptr; // not owned
   std::string PartFileName;
-  std::string Status;
+  std::string Status; // shown as it is; logic asks StatusState
+  TStatusState StatusState = TStatusState::Idle;
+  // The state with the vocabulary's word for it.
+  void SetStatus(TStatusState state);
+  // A failure's own text; its state is the word's when it is one.
+  void SetStatus(const std::string &text);
   // The remote file's size: reported by the part downloader, or set by the downloader for a slot
   // of a file whose size it knows. When known, every part downloader the slot starts checks the
   // server's answer against it ("Filesize mismatch" for a mirror with another file).

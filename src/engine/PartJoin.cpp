@@ -101,6 +101,9 @@ public:
     }
     if (total_ != size_)
       throw JoinFailure{texts_.FilesizeMismatch + " " + job_.LocalFileName};
+    // An empty file appends no part, but its empty first part is a leftover all the same.
+    if (parts.empty())
+      parts.push_back(PartFileName(job_.TempFileName, 0));
     commit(target);
     // The joined file is safely in place; a part that cannot be removed is only a leftover.
     for (const std::string &part : parts)

@@ -25,7 +25,7 @@ void TDownloadSystem::DeleteItems(const TLDIList &records, bool warning) {
     TLDIList deleted;
     for (TLocalDownloadinfo *record : records) {
       const TDownloader *downloader = AssociatedDownloader(record);
-      if (downloader == nullptr || !IsJoining(*downloader))
+      if ((downloader == nullptr || !IsJoining(*downloader)) && !InUseByAnotherProcess(*record))
         deleted.Add(record);
     }
     const bool unfinished = std::any_of(deleted.begin(), deleted.end(),
@@ -38,9 +38,12 @@ void TDownloadSystem::DeleteItems(const TLDIList &records, bool warning) {
       if (TDownloader *downloader = AssociatedDownloader(record)) {
         // Its abort deletes the files once the downloader has let go of them.
         running.push_back(downloader);
-      } else {
+      } else if (LockRecord(*record)) {
+        // The lock goes with the record, and its file with the record file.
         record->DeleteDatFile();
         record->DeletePartFiles();
+      } else {
+        continue; // another process took it in the meantime
       }
       DisposeRecord(*record);
     }
@@ -54,7 +57,7 @@ void TDownloadSystem::StopDownloads(const TLDIList &records, const std::string &
   TLDIList stopped;
   for (TLocalDownloadinfo *record : records) {
     const TDownloader *downloader = AssociatedDownloader(record);
-    if (downloader == nullptr || !IsJoining(*downloader))
+    if ((downloader == nullptr || !IsJoining(*downloader)) && !InUseByAnotherProcess(*record))
       stopped.Add(record);
   }
   const bool cannotResume =
@@ -92,7 +95,7 @@ void TDownloadSystem::ScheduleDownloads(const TLDIList &records) {
 void TDownloadSystem::ResumeDownloads(const TLDIList &records) {
   GuardedVoid("procedure TForm_Main.SpeedButton_ResumeClick(Sender: TObject)", [&] {
     for (TLocalDownloadinfo *record : records) {
-      if (record->IsDone() || record->Status == context_.Words.Queued)
+      if (record->IsDone() || record->StatusState == TStatusState::Queued)
         continue;
       TDownloader *downloader = AssociatedDownloader(record);
       if (downloader != nullptr && record->RetryTimer == nullptr)
@@ -111,7 +114,8 @@ void TDownloadSystem::ResumeDownloads(const TLDIList &records) {
 void TDownloadSystem::DoOnSchedulerTime() {
   GuardedVoid("procedure TForm_Main.DoOnSchedulerTime(Sender : TObject)", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (Listed(*record) && record->Status == context_.Words.Scheduled)
+      if (Listed(*record) && record->StatusState == TStatusState::Scheduled &&
+          !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
 }

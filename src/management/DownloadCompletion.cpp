@@ -2,17 +2,14 @@
 
 #include "shell/ReportError.h"
 #include "store/Category.h"
+#include "store/SettingDefinitions.h"
 
 #include <filesystem>
 #include <system_error>
 
 namespace velmora {
 
-namespace {
-
-constexpr std::string_view kOptions = "Options";
-
-} // namespace
+namespace {} // namespace
 
 void TDownloadSystem::OnAllPartsDone(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnAllPartsDone(Downloader : TDownloader)", [&] {
@@ -90,13 +87,13 @@ void TDownloadSystem::CompleteDownload(TDownloader &Downloader) {
       entry->CompleteForm = context_.Ui.CreateCompleteWindow(Downloader);
       const bool show = record.Category != nullptr
                             ? record.Category->ShowCompleteDialog
-                            : context_.Settings.ReadBool(kOptions, "ShowCompletedDialog", true);
+                            : ReadSetting(context_.Settings, setting::ShowCompletedDialog);
       if (show && entry->CompleteForm)
         entry->CompleteForm->Show();
     }
     ReleaseIfUnused(*entry);
   }
-  if (context_.Settings.ReadBool(kOptions, "RemoveSuccessfulDownloadFromList", false))
+  if (ReadSetting(context_.Settings, setting::RemoveSuccessfulDownloadFromList))
     RemoveFromStringGrid(Downloader);
   else
     SaveRecord(record, "procedure TDownloadSystem.OnFilesCombined(Downloader : TDownloader)");
@@ -105,10 +102,9 @@ void TDownloadSystem::CompleteDownload(TDownloader &Downloader) {
 void TDownloadSystem::OnAllDownloadsComplete() {
   GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
     const TSettingsStore &settings = context_.Settings;
-    const bool hangUp =
-        context_.DialUp != nullptr &&
-        (HangUpAfterDownloading || (settings.ReadBool(kOptions, "ConnectUsingDialUp", false) &&
-                                    settings.ReadBool(kOptions, "DisconnectAfterDownload", false)));
+    const bool hangUp = context_.DialUp != nullptr &&
+                        (HangUpAfterDownloading || (ReadSetting(settings, setting::ConnectUsingDialUp) &&
+                                                    ReadSetting(settings, setting::DisconnectAfterDownload)));
     if (!hangUp) {
       FinishFinalActions();
       return;
@@ -138,7 +134,7 @@ void TDownloadSystem::FinishFinalActions() {
       });
       return;
     }
-    if (context_.Settings.ReadBool(kOptions, "AutoCloseAfterDownloads", false))
+    if (ReadSetting(context_.Settings, setting::AutoCloseAfterDownloads))
       context_.Ui.ExitProgram();
     done();
   });

@@ -2,18 +2,12 @@
 
 #include "shell/ReportError.h"
 #include "store/IndependentGeneralFunctions.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <filesystem>
 
 namespace velmora {
-
-namespace {
-
-constexpr std::string_view kOptions = "Options";
-constexpr uint32_t kRetryTick = 1000;
-
-} // namespace
 
 void TDownloadSystem::BindEvents(TDownloader &Downloader) {
   Downloader.OnFileSizeRequestDone = [this](TDownloader &d) { OnFileSizeRequestDone(d); };
@@ -68,7 +62,7 @@ void TDownloadSystem::AbortSlotAuthenticated(TDownloader &, TPartDownloadSlot &S
 void TDownloadSystem::OnStartDownload(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnStartDownload(Downloader : TDownloader)", [&] {
     SaveRecord(Downloader.Info, "procedure TDownloadSystem.OnStartDownload(Downloader : TDownloader)");
-    if (context_.Settings.ReadBool(kOptions, "ShowDownloadWindow", true))
+    if (ReadSetting(context_.Settings, setting::ShowDownloadWindow))
       ShowDownloadForm(Downloader);
   });
 }
@@ -137,7 +131,7 @@ void TDownloadSystem::OnPause(TDownloader &Downloader) {
       CloseDownloadForm(*entry);
       ReleaseIfUnused(*entry);
     }
-    if (record.Status != context_.Words.Scheduled) {
+    if (record.StatusState != TStatusState::Scheduled) {
       SetStatus(record, context_.Words.Paused, kStatusCodePaused);
       SaveRecord(record, "procedure TDownloadSystem.OnPause(Downloader : TDownloader)");
     }
@@ -166,7 +160,7 @@ void TDownloadSystem::RemoveFromStringGrid(TDownloader &Downloader) {
 void TDownloadSystem::OnDownloadError(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnDownloadError(Downloader : TDownloader)", [&] {
     TLocalDownloadinfo &record = Downloader.Info;
-    if (record.Status == context_.Words.Scheduled)
+    if (record.StatusState == TStatusState::Scheduled)
       return;
     const TColor color = GetStatusColor(record.StatusImage);
     if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader)) {
@@ -182,19 +176,14 @@ void TDownloadSystem::OnDownloadError(TDownloader &Downloader) {
     SaveRecord(record, "procedure TDownloadSystem.OnDownloadError(Downloader : TDownloader)");
     context_.Ui.UpdateRow(record);
 
-    const int32_t retryTimes = std::max(0, context_.Settings.ReadInteger(kOptions, "RetryTimes", 10));
+    const int32_t retryTimes = ReadSetting(context_.Settings, setting::RetryTimes);
     if (Downloader.RestartCount >= retryTimes) {
       GiveUp(Downloader);
       return;
     }
-    if (record.RetryTimer == nullptr) {
-      auto timer = std::make_unique<platform::LoopTimer>(context_.Loop);
-      timer->start(kRetryTick, true, [this, &record] { OnRetryTimer(record); });
-      record.RetryTimer = timer.get();
-      retryTimers_[&record] = std::move(timer);
-      record.RetryCountdown = context_.Settings.ReadInteger(kOptions, "RetryDelay", 30);
+    if (retryTimers_.Start(record, ReadSetting(context_.Settings, setting::RetryDelay),
+                           [this](TLocalDownloadinfo &r) { OnRetryTimer(r); }))
       context_.Ui.UpdateRow(record);
-    }
   });
 }
 

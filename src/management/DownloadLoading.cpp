@@ -3,6 +3,9 @@
 #include "management/FileNames.h"
 #include "shell/ReportError.h"
 #include "store/Categories.h"
+#include "store/RecordLeftovers.h"
+#include "store/RecordLock.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,8 +14,6 @@
 namespace velmora {
 
 namespace {
-
-constexpr std::string_view kOptions = "Options";
 
 bool Exists(const std::string &path) {
   std::error_code error;
@@ -24,8 +25,9 @@ bool Exists(const std::string &path) {
 void TDownloadSystem::UpdateGridInfo() {
   GuardedVoid("procedure TDownloadSystem.UpdateGridInfo", [&] {
     const TConstants &words = context_.Words;
-    const bool removeUnexisting = context_.Settings.ReadBool(kOptions, "RemoveUnexistingFilesFromList", true);
+    const bool removeUnexisting = ReadSetting(context_.Settings, setting::RemoveUnexistingFilesFromList);
     std::vector<std::unique_ptr<TLocalDownloadinfo>> loaded;
+    RemoveRecordSaveLeftovers(context_.Records.PartialDownloadsFolder());
     for (const std::string &datFile : GetDatFileNames()) {
       const std::string tempFileName = datFile.substr(0, datFile.size() - 4);
       const bool known = std::any_of(records_.begin(), records_.end(), [&](const auto &record) {
@@ -35,6 +37,11 @@ void TDownloadSystem::UpdateGridInfo() {
         continue;
       auto record =
           std::make_unique<TLocalDownloadinfo>(TUrl("", words.Unknown), tempFileName, context_.Records);
+      // Another process works on it: listed as its file says, never rewritten here.
+      if (!record->Damaged() && TRecordLock::InUse(tempFileName)) {
+        loaded.push_back(std::move(record));
+        continue;
+      }
       if (record->Damaged()) {
         // Kept with its files, so nothing the user may still want is lost; the row says why.
         ReportError("procedure TDownloadSystem.UpdateGridInfo", record->LoadError);
@@ -44,12 +51,12 @@ void TDownloadSystem::UpdateGridInfo() {
       }
       const bool drop = record->LocalFileName.empty() ||
                         (removeUnexisting && record->IsDone() && !Exists(record->LocalFileName)) ||
-                        (record->Status == words.Downloading && !Exists(tempFileName + ".0"));
+                        (record->StatusState == TStatusState::Downloading && !Exists(tempFileName + ".0"));
       if (drop) {
         record->DeleteDatFile();
         continue;
       }
-      if (record->Status == words.Downloading || record->Status == words.Queued) {
+      if (record->StatusState == TStatusState::Downloading || record->StatusState == TStatusState::Queued) {
         SetStatus(*record, words.Paused, kStatusCodePaused);
         SaveRecord(*record, "procedure TDownloadSystem.UpdateGridInfo");
       }
@@ -73,7 +80,7 @@ void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record, bool mayAs
       if (other.get() != &record)
         others.Add(other.get());
   const TFileInUse inUse = [&others](const std::string &fileName) { return others.FileInUse(fileName); };
-  if (settings.ReadBool(kOptions, "DateFolders", false)) {
+  if (ReadSetting(settings, setting::DateFolders)) {
     const std::string folder =
         WithTrailingSlash(DefaultDownloadDirectory()) + GetDateFolderName(settings, context_.Today()) + "/";
     std::error_code error;
@@ -87,7 +94,7 @@ void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record, bool mayAs
   record.Category = categories != nullptr ? categories->GetByFileName(name) : nullptr;
   if (record.Category != nullptr && record.Category->AutoSave && !record.Category->SaveFolder.empty())
     record.LocalFileName = GetUniqueFileName(WithTrailingSlash(record.Category->SaveFolder) + name, inUse);
-  if (record.LocalFileName.empty() && (!mayAsk || !settings.ReadBool(kOptions, "ShowSaveDialog", true)))
+  if (record.LocalFileName.empty() && (!mayAsk || !ReadSetting(settings, setting::ShowSaveDialog)))
     record.LocalFileName = GetUniqueFileName(WithTrailingSlash(DefaultDownloadDirectory()) + name, inUse);
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
+#include "store/SettingDefinitions.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,7 +12,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view kOptions = "Options";
 constexpr uint32_t kTimeOutCheckInterval = 1000;
 
 template <class Records> auto FindRecord(Records &records, const TLocalDownloadinfo *record) {
@@ -22,17 +22,18 @@ template <class Records> auto FindRecord(Records &records, const TLocalDownloadi
 } // namespace
 
 TDownloadSystem::TDownloadSystem(TDownloadSystemContext context)
-    : context_(std::move(context)), TimeOutTimer(context_.Loop) {
+    : context_(std::move(context)), retryTimers_(context_.Loop), TimeOutTimer(context_.Loop) {
   TimeOutTimer.start(kTimeOutCheckInterval, true, [this] { CheckDownloadsForTimeOut(); });
 }
 
 TDownloadSystem::~TDownloadSystem() {
   alive_.reset();
   TimeOutTimer.stop();
-  retryTimers_.clear();
+  retryTimers_.Clear();
   ActiveDownloaders_.clear();
   // Windows, joins and downloaders go before the records they refer to.
   DownloadFormsList.Clear();
+  locks_.clear();
   retired_.clear();
   unlisted_.clear();
   records_.clear();
@@ -44,13 +45,13 @@ std::string TDownloadSystem::Translate(std::string_view english) const {
 
 int32_t TDownloadSystem::MaxSimultaneousDownloads() const {
   // Fewer than one place would leave every download queued for ever.
-  return std::max(1, context_.MaxSimultaneousDownloads.value_or(
-                         context_.Settings.ReadInteger(kOptions, "MaxSimultaneousDownloads", 3)));
+  return context_.MaxSimultaneousDownloads
+             ? ClampSetting(setting::MaxSimultaneousDownloads, *context_.MaxSimultaneousDownloads)
+             : ReadSetting(context_.Settings, setting::MaxSimultaneousDownloads);
 }
 
 std::string TDownloadSystem::DefaultDownloadDirectory() const {
-  return context_.Settings.ReadString(kOptions, "DefaultDownloadDirectory",
-                                      context_.DefaultDownloadDirectory);
+  return ReadSetting(context_.Settings, setting::DefaultDownloadDirectory, context_.DefaultDownloadDirectory);
 }
 
 void TDownloadSystem::SaveRecord(const TLocalDownloadinfo &record, std::string_view operation) const {
@@ -98,6 +99,27 @@ void TDownloadSystem::DisposeRecord(TLocalDownloadinfo &record) {
   context_.Ui.UpdateRow(record);
   if (DownloadFormsList.RefersTo(&record))
     retired_.push_back(std::move(owned));
+  else
+    locks_.erase(&record);
+}
+
+bool TDownloadSystem::InUseByAnotherProcess(const TLocalDownloadinfo &record) const {
+  return !locks_.contains(&record) && !record.TempFileName.empty() && TRecordLock::InUse(record.TempFileName);
+}
+
+bool TDownloadSystem::LockRecord(TLocalDownloadinfo &record) {
+  if (locks_.contains(&record))
+    return true;
+  TRecordLock::TAttempt attempt = TRecordLock::TryLock(record.TempFileName);
+  if (attempt.Outcome == TRecordLock::rlLocked) {
+    locks_[&record] = std::move(attempt.Lock);
+    return true;
+  }
+  if (attempt.Outcome == TRecordLock::rlFailed)
+    ReportError("procedure TDownloadSystem.LockRecord", attempt.Error);
+  context_.Ui.ShowMessage(attempt.Outcome == TRecordLock::rlInUse ? context_.Words.InUseByAnotherProcess
+                                                                  : attempt.Error);
+  return false;
 }
 
 TDownloader *TDownloadSystem::AssociatedDownloader(const TLocalDownloadinfo *record) const {
@@ -155,15 +177,12 @@ void TDownloadSystem::ReleaseEntries() {
   GuardedVoid("procedure TDownloadSystem.OnReleaseTimer(Sender : TObject)", [&] {
     releasePosted_ = false;
     DownloadFormsList.TakeReleased().clear();
+    std::erase_if(locks_, [this](const auto &lock) { return !DownloadFormsList.RefersTo(lock.first); });
     std::erase_if(retired_, [this](const auto &record) { return !DownloadFormsList.RefersTo(record.get()); });
   });
 }
 
-void TDownloadSystem::FreeRetryTimer(TLocalDownloadinfo &record) {
-  record.RetryTimer = nullptr;
-  // Safe inside the timer's own callback.
-  retryTimers_.erase(&record);
-}
+void TDownloadSystem::FreeRetryTimer(TLocalDownloadinfo &record) { retryTimers_.Free(record); }
 
 TLocalDownloadinfo &TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadinfo> record) {
   TLocalDownloadinfo &added = *record;
@@ -183,6 +202,8 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
       return;
     if (record.TempFileName.empty())
       record.TempFileName = GetTempFileName(context_.Records.PartialDownloadsFolder());
+    if (!LockRecord(record))
+      return;
     SaveRecord(record, "procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)");
 
     const TSettingsStore &settings = context_.Settings;
@@ -190,8 +211,9 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
     auto entry = std::make_unique<TDownloadForms>();
     entry->Downloader = std::make_unique<TDownloader>(
         context_.Downloaders, record,
-        std::max(1, context_.SplitParts.value_or(settings.ReadInteger(kOptions, "SplitParts", 4))),
-        settings.ReadBool(kOptions, "TryLocalMirrorlist", true), startNow);
+        context_.SplitParts ? ClampSetting(setting::SplitParts, *context_.SplitParts)
+                            : ReadSetting(settings, setting::SplitParts),
+        ReadSetting(settings, setting::TryLocalMirrorlist), startNow);
     TDownloader &downloader = *entry->Downloader;
     ActiveDownloaders_.push_back(&downloader);
     BindEvents(downloader);
@@ -248,8 +270,8 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
 void TDownloadSystem::DownloadNextInQueue() {
   GuardedVoid("procedure TDownloadSystem.DownloadNextInQueue", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (Listed(*record) && record->Status == context_.Words.Queued &&
-          NumberOfDownloading() < MaxSimultaneousDownloads())
+      if (Listed(*record) && record->StatusState == TStatusState::Queued &&
+          NumberOfDownloading() < MaxSimultaneousDownloads() && !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
 }

@@ -5,12 +5,14 @@
 #include "management/DownloadForms.h"
 #include "management/DownloadSystemUi.h"
 #include "management/ModemConnection.h"
+#include "management/RetryTimers.h"
 #include "management/Shutdown.h"
 #include "mirrors/ServerStats.h"
 #include "platform/EventLoop.h"
 #include "shell/Constants.h"
 #include "store/GeneralFunctions.h"
 #include "store/LocalDownloadInfo.h"
+#include "store/RecordLock.h"
 #include "store/Registry.h"
 
 #include <chrono>
@@ -86,6 +88,8 @@ public:
   // The record files of the partial-downloads folder, sorted by name.
   std::vector<std::string> GetDatFileNames() const;
   TDownloader *AssociatedDownloader(const TLocalDownloadinfo *record) const;
+  // Whether another process works on the record now: it is listed, but neither rewritten nor started.
+  bool InUseByAnotherProcess(const TLocalDownloadinfo &record) const;
   bool IsJoining(const TDownloader &Downloader) const;
 
   void ShowDownloadForm(TDownloader &Downloader);
@@ -167,6 +171,8 @@ private:
   // downloader refers to it.
   void DisposeRecord(TLocalDownloadinfo &record);
   bool Listed(const TLocalDownloadinfo &record) const;
+  // Takes the record's lock, or keeps the one held; false (the user told why) when it cannot.
+  bool LockRecord(TLocalDownloadinfo &record);
   void ListRecord(TLocalDownloadinfo &record);
   void ScheduleRelease();
   void ReleaseEntries();
@@ -179,8 +185,10 @@ private:
   std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;  // AllRecords
   std::vector<std::unique_ptr<TLocalDownloadinfo>> unlisted_; // new records not yet in the list
   std::vector<std::unique_ptr<TLocalDownloadinfo>> retired_;  // left the list, still referred to
-  std::map<const TLocalDownloadinfo *, std::unique_ptr<platform::LoopTimer>> retryTimers_;
+  TRetryTimers retryTimers_;
   std::vector<TDownloader *> ActiveDownloaders_;
+  // The record locks this process holds: while a downloader refers to the record.
+  std::map<const TLocalDownloadinfo *, std::unique_ptr<TRecordLock>> locks_;
   TDownloadFormsList DownloadFormsList;
   platform::LoopTimer TimeOutTimer;
   bool releasePosted_ = false;

@@ -52,7 +52,7 @@ enum TFtpOption : uint32_t {
 class TFtpClient {
 public:
   // Bytes read from the data connection in one go.
-  static constexpr int64_t kDataBlockSize = 64 * 1024;
+  static constexpr int64_t kDataBlockSize = int64_t{64} * 1024;
   // Bytes read from the control connection in one go.
   static constexpr int64_t kControlBlockSize = 4096;
 

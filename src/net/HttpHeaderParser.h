@@ -41,7 +41,7 @@ class THttpHeaderParser {
 public:
   static constexpr std::size_t kAreaSize = 8192;
   static constexpr int kMaxHeaderLines = 256;
-  static constexpr std::size_t kMaxHeaderBytes = 128 * 1024;
+  static constexpr std::size_t kMaxHeaderBytes = std::size_t{128} * 1024;
 
   enum TStep {
     hpNeedMore,  // no complete line in the area yet

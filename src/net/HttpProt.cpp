@@ -48,7 +48,7 @@ std::string ErrorText(int32_t error) {
 
 } // namespace
 
-THttpCli::THttpCli(platform::EventLoop &loop, TByteStreamFactory streamFactory)
+THttpCli::THttpCli(platform::EventLoop &loop, const TByteStreamFactory &streamFactory)
     : loop_(loop), stream_(streamFactory(loop)), body_(new char[kBodyBlockSize]) {
   stream_->OnDnsLookupDone = [this](uint16_t error) { Handle([&] { LookupDone(error); }); };
   stream_->OnSessionConnected = [this](uint16_t error) { Handle([&] { Connected(error); }); };

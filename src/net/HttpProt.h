@@ -44,9 +44,9 @@ class THttpCli {
 public:
   static constexpr int kMaxRedirects = 10;
   // Bytes read from the connection in one go once the body is arriving.
-  static constexpr std::size_t kBodyBlockSize = 64 * 1024;
+  static constexpr std::size_t kBodyBlockSize = std::size_t{64} * 1024;
 
-  explicit THttpCli(platform::EventLoop &loop, TByteStreamFactory streamFactory = MakeTcpStream);
+  explicit THttpCli(platform::EventLoop &loop, const TByteStreamFactory &streamFactory = MakeTcpStream);
   ~THttpCli();
   THttpCli(const THttpCli &) = delete;
   THttpCli &operator=(const THttpCli &) = delete;

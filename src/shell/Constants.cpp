@@ -8,44 +8,49 @@ namespace {
 
 using WordMember = std::string TConstants::*;
 
-struct Word {
+struct NamedWord {
   std::string_view english;
   WordMember member;
 };
 
-// The status words in the order StatusToEnglish compares them.
+// The status words in the order of TStatusState, which is also the order StatusToEnglish compares
+// them in.
 constexpr std::array kStatusWords{
-    Word{english::Idle, &TConstants::Idle},
-    Word{english::Downloading, &TConstants::Downloading},
-    Word{english::Done, &TConstants::Done},
-    Word{english::CombiningFiles, &TConstants::CombiningFiles},
-    Word{english::Paused, &TConstants::Paused},
-    Word{english::Scheduled, &TConstants::Scheduled},
-    Word{english::Queued, &TConstants::Queued},
-    Word{english::ContactingHost, &TConstants::ContactingHost},
-    Word{english::GettingFileInfo, &TConstants::GettingFileInfo},
-    Word{english::Timeout, &TConstants::Timeout},
-    Word{english::FileNotFound, &TConstants::FileNotFound},
-    Word{english::ResumeIsNotSupported, &TConstants::ResumeIsNotSupported},
-    Word{english::FilesizeMismatch, &TConstants::FilesizeMismatch},
-    Word{english::CouldntConnectToHost, &TConstants::CouldntConnectToHost},
-    Word{english::LostConnectionToServer, &TConstants::LostConnectionToServer},
-    Word{english::CouldntLogin, &TConstants::CouldntLogin},
+    NamedWord{english::Idle, &TConstants::Idle},
+    NamedWord{english::Downloading, &TConstants::Downloading},
+    NamedWord{english::Done, &TConstants::Done},
+    NamedWord{english::CombiningFiles, &TConstants::CombiningFiles},
+    NamedWord{english::Paused, &TConstants::Paused},
+    NamedWord{english::Scheduled, &TConstants::Scheduled},
+    NamedWord{english::Queued, &TConstants::Queued},
+    NamedWord{english::ContactingHost, &TConstants::ContactingHost},
+    NamedWord{english::GettingFileInfo, &TConstants::GettingFileInfo},
+    NamedWord{english::Timeout, &TConstants::Timeout},
+    NamedWord{english::FileNotFound, &TConstants::FileNotFound},
+    NamedWord{english::ResumeIsNotSupported, &TConstants::ResumeIsNotSupported},
+    NamedWord{english::FilesizeMismatch, &TConstants::FilesizeMismatch},
+    NamedWord{english::CouldntConnectToHost, &TConstants::CouldntConnectToHost},
+    NamedWord{english::LostConnectionToServer, &TConstants::LostConnectionToServer},
+    NamedWord{english::CouldntLogin, &TConstants::CouldntLogin},
 };
 
+static_assert(kStatusWords.size() == static_cast<std::size_t>(TStatusState::OtherError),
+              "a status word for every state but OtherError, in the order of the states");
+
 constexpr std::array kOtherWords{
-    Word{"Yes", &TConstants::Yes},
-    Word{"No", &TConstants::No},
-    Word{english::Unknown, &TConstants::Unknown},
-    Word{"All", &TConstants::All},
-    Word{"Categories", &TConstants::Categories},
-    Word{"Status", &TConstants::Status},
-    Word{"History", &TConstants::History},
-    Word{"24 Hours", &TConstants::Hours24},
-    Word{"7 Days", &TConstants::Days7},
-    Word{"30 Days", &TConstants::Days30},
-    Word{"Today", &TConstants::Today},
-    Word{"Couldn't write", &TConstants::CouldntWrite},
+    NamedWord{"Yes", &TConstants::Yes},
+    NamedWord{"No", &TConstants::No},
+    NamedWord{english::Unknown, &TConstants::Unknown},
+    NamedWord{"All", &TConstants::All},
+    NamedWord{"Categories", &TConstants::Categories},
+    NamedWord{"Status", &TConstants::Status},
+    NamedWord{"History", &TConstants::History},
+    NamedWord{"24 Hours", &TConstants::Hours24},
+    NamedWord{"7 Days", &TConstants::Days7},
+    NamedWord{"30 Days", &TConstants::Days30},
+    NamedWord{"Today", &TConstants::Today},
+    NamedWord{"Couldn't write", &TConstants::CouldntWrite},
+    NamedWord{"This download is in use by another Velmora process.", &TConstants::InUseByAnotherProcess},
 };
 
 std::string Untranslated(std::string_view text) { return std::string(text); }
@@ -55,9 +60,9 @@ std::string Untranslated(std::string_view text) { return std::string(text); }
 TConstants::TConstants() : TConstants(Untranslated) {}
 
 TConstants::TConstants(const TTranslate &translate) {
-  for (const Word &word : kStatusWords)
+  for (const NamedWord &word : kStatusWords)
     this->*word.member = translate(word.english);
-  for (const Word &word : kOtherWords)
+  for (const NamedWord &word : kOtherWords)
     this->*word.member = translate(word.english);
   const std::string programName(kProgramName);
   ThankYouGreeting = translate("Thank you for using") + " " + programName + "!";
@@ -69,8 +74,30 @@ TConstants::TConstants(const TTranslate &translate) {
 
 TConstants InitTranslatedConstants(const TTranslate &translate) { return TConstants(translate); }
 
+std::string_view EnglishStatusWord(TStatusState state) {
+  const auto index = static_cast<std::size_t>(state);
+  return index < kStatusWords.size() ? kStatusWords[index].english : std::string_view();
+}
+
+TStatusState TConstants::StateOf(std::string_view status) const {
+  if (status.empty())
+    return TStatusState::Idle;
+  for (std::size_t i = 0; i < kStatusWords.size(); ++i)
+    if (this->*kStatusWords[i].member == status)
+      return static_cast<TStatusState>(i);
+  if (!CombiningFiles.empty() && status.starts_with(CombiningFiles))
+    return TStatusState::CombiningFiles;
+  return TStatusState::OtherError;
+}
+
+const std::string &TConstants::Word(TStatusState state) const {
+  static const std::string none;
+  const auto index = static_cast<std::size_t>(state);
+  return index < kStatusWords.size() ? this->*kStatusWords[index].member : none;
+}
+
 std::string TConstants::StatusToEnglish(std::string_view status) const {
-  for (const Word &word : kStatusWords)
+  for (const NamedWord &word : kStatusWords)
     if (this->*word.member == status)
       return std::string(word.english);
   return {};

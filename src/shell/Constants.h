@@ -45,6 +45,31 @@ inline constexpr std::string_view CouldntLogin = "Couldn't login";
 inline constexpr std::string_view Unknown = "Unknown";
 } // namespace english
 
+// What a status is, in whatever language its text is shown: logic decides from this, and the text
+// is made from it for display and for the record file. The first sixteen are the status words.
+enum class TStatusState : uint8_t {
+  Idle,
+  Downloading,
+  Done,
+  CombiningFiles,
+  Paused,
+  Scheduled,
+  Queued,
+  ContactingHost,
+  GettingFileInfo,
+  Timeout,
+  FileNotFound,
+  ResumeIsNotSupported,
+  FilesizeMismatch,
+  CouldntConnectToHost,
+  LostConnectionToServer,
+  CouldntLogin,
+  OtherError, // a text outside the vocabulary, kept as it is: a server's own phrase, a join's message
+};
+
+// The English word of a state as record files store it; empty for OtherError.
+std::string_view EnglishStatusWord(TStatusState state);
+
 // The shared vocabulary in the user's language, translated once at start-up and compared exactly.
 // It is a plain value handed (as const) to whoever compares statuses, so tests can build their
 // own in any language; a default-built one holds the English words.
@@ -57,6 +82,11 @@ struct TConstants {
   std::string StatusToEnglish(std::string_view status) const;
   // The code a record gets for its status when it is loaded from its file.
   TStatusCode StatusImageOfStatus(std::string_view status) const;
+  // The state of a status text in this vocabulary: a word, the joining's text with its percentage
+  // (CombiningFiles), no text (Idle), or any other text (OtherError).
+  TStatusState StateOf(std::string_view status) const;
+  // The text of a state in this vocabulary; empty for OtherError, whose text is its own.
+  const std::string &Word(TStatusState state) const;
 
   // Status words.
   std::string Idle, Downloading, Done, CombiningFiles, Paused, Scheduled, Queued, ContactingHost,
@@ -64,9 +94,11 @@ struct TConstants {
       LostConnectionToServer, CouldntLogin;
   // Other shared words: answers, the unknown size, the top nodes of the view tree, the history views.
   std::string Yes, No, Unknown, All, Categories, Status, History, Hours24, Days7, Days30, Today;
-  std::string CouldntWrite;        // "Couldn't write", before a file name and the system's reason
-  std::string ThankYouGreeting;    // "Thank you for using Velmora!"
-  std::string TellAFriendMailLink; // mailto: link with the translated recommendation
+  std::string CouldntWrite; // "Couldn't write", before a file name and the system's reason
+  // A record locked by another process of ours.
+  std::string InUseByAnotherProcess; // "This download is in use by another Velmora process."
+  std::string ThankYouGreeting;      // "Thank you for using Velmora!"
+  std::string TellAFriendMailLink;   // mailto: link with the translated recommendation
   std::string ContactPageAddress;
 };
 

@@ -115,25 +115,42 @@ void TLocalDownloadinfo::Load() {
 
 void TLocalDownloadinfo::SetStatus(std::string_view value) {
   GuardedVoid("procedure TLocalDownloadinfo.SetStatus(Value : string)", [&] {
-    const TConstants &words = context_.Words;
-    const bool wasActive =
-        Status == words.Downloading || Status == words.ContactingHost || Status == words.GettingFileInfo;
+    const bool wasActive = StatusState == TStatusState::Downloading ||
+                           StatusState == TStatusState::ContactingHost ||
+                           StatusState == TStatusState::GettingFileInfo;
     if (wasActive && value != Status)
       LastActivity = context_.Now();
     Status = value;
+    StatusState = context_.Words.StateOf(value);
   });
 }
 
+void TLocalDownloadinfo::SetStatus(TStatusState state) {
+  if (state != TStatusState::OtherError)
+    SetStatus(context_.Words.Word(state));
+}
+
 std::string TLocalDownloadinfo::StoredStatus() const {
-  const TConstants &words = context_.Words;
-  if (Status == words.ContactingHost || Status == words.GettingFileInfo)
+  switch (StatusState) {
+  case TStatusState::ContactingHost:
+  case TStatusState::GettingFileInfo:
     return std::string(english::Downloading);
-  for (const std::string *error :
-       {&words.Timeout, &words.FileNotFound, &words.FilesizeMismatch, &words.CouldntConnectToHost,
-        &words.LostConnectionToServer, &words.CouldntLogin})
-    if (Status == *error)
-      return std::string(english::Paused);
-  return words.StatusToEnglish(Status);
+  case TStatusState::Timeout:
+  case TStatusState::FileNotFound:
+  case TStatusState::FilesizeMismatch:
+  case TStatusState::CouldntConnectToHost:
+  case TStatusState::LostConnectionToServer:
+  case TStatusState::CouldntLogin:
+    return std::string(english::Paused);
+  case TStatusState::OtherError:
+    // A server's own phrase or a join's message: the text the download showed.
+    return Status;
+  case TStatusState::Idle:
+    // A record that never had a status stores none.
+    return Status.empty() ? std::string() : std::string(english::Idle);
+  default:
+    return std::string(EnglishStatusWord(StatusState));
+  }
 }
 
 platform::FileResult TLocalDownloadinfo::SaveDatFile() const {
@@ -192,12 +209,14 @@ platform::FileResult TLocalDownloadinfo::DeletePartFiles() const {
         const std::filesystem::path base(TempFileName);
         const std::string baseName = base.filename().string();
         const std::string datName = baseName + ".dat";
+        // The lock file is removed by its holder, which may be working on the record right now.
+        const std::string lockName = baseName + ".lock";
         platform::FileResult result = platform::FileResult::Success();
         std::error_code error;
         for (const auto &entry : std::filesystem::directory_iterator(base.parent_path(), error)) {
           const std::string name = entry.path().filename().string();
           const bool belongs = name == baseName || name.starts_with(baseName + ".");
-          if (!belongs || name == datName || entry.is_directory(error))
+          if (!belongs || name == datName || name == lockName || entry.is_directory(error))
             continue;
           const platform::FileResult removed = RemoveFile(entry.path().string());
           if (!removed && result)
@@ -238,6 +257,10 @@ TLDIList TLDIList::GetNotDone() const {
 
 TLDIList TLDIList::GetByStatus(std::string_view status) const {
   return Filter([status](const TLocalDownloadinfo &record) { return record.Status == status; });
+}
+
+TLDIList TLDIList::GetByStatus(TStatusState state) const {
+  return Filter([state](const TLocalDownloadinfo &record) { return record.StatusState == state; });
 }
 
 TLocalDownloadinfo *TLDIList::GetByTimer(const platform::LoopTimer *timer) const {

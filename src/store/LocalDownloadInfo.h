@@ -40,23 +40,26 @@ public:
   TLocalDownloadinfo(const TLocalDownloadinfo &) = delete;
   TLocalDownloadinfo &operator=(const TLocalDownloadinfo &) = delete;
 
-  // Leaving an active status ("Downloading", "Contacting host", "Getting file info") stamps
-  // LastActivity.
+  // Sets the text and its StatusState. Leaving an active status ("Downloading", "Contacting host",
+  // "Getting file info") stamps LastActivity.
   void SetStatus(std::string_view value);
+  // The state with the vocabulary's word for it (OtherError keeps the text there is).
+  void SetStatus(TStatusState state);
   // Replaces the record file atomically with the record's keys (other keys of the file stay).
   // Refuses, leaving the file as it was, a record whose file could not be read, one without a
   // name, and values holding line breaks, which the file could not give back.
   [[nodiscard]] platform::FileResult SaveDatFile() const;
   platform::FileResult DeleteDatFile() const;
-  // Deletes every TempFileName.* except the record file, and TempFileName itself.
+  // Deletes every TempFileName.* except the record file and its lock file, and TempFileName itself.
   platform::FileResult DeletePartFiles() const;
 
   std::string DatFileName() const { return TempFileName + ".dat"; }
-  bool IsDone() const { return Status == context_.Words.Done; }
+  bool IsDone() const { return StatusState == TStatusState::Done; }
   // A record file that was there but gave no usable record: it is kept on disk, never rewritten.
   bool Damaged() const { return !LoadError.empty(); }
 
-  std::string Status;
+  std::string Status; // shown as it is; logic asks StatusState
+  TStatusState StatusState = TStatusState::Idle;
   TStatusCode StatusImage = 0;
   TUrl Url;
   std::string LocalFileName;
@@ -95,6 +98,7 @@ public:
   TLDIList GetWithCategory() const;
   TLDIList GetNotDone() const;
   TLDIList GetByStatus(std::string_view status) const;
+  TLDIList GetByStatus(TStatusState state) const;
   // The last record waiting on that retry timer.
   TLocalDownloadinfo *GetByTimer(const platform::LoopTimer *timer) const;
   TLDIList GetDoneSince(TDateTime moment) const;

@@ -2,16 +2,17 @@
 
 #include "platform/Paths.h"
 #include "store/Registry.h"
+#include "store/SettingDefinitions.h"
 
 namespace velmora {
 
 std::string PartialDownloadsDirectory(const TSettingsStore &settings, const platform::Paths &paths) {
-  return settings.ReadString("Options", "PartialDownloadsDirectory", paths.defaultPartialDownloadsFolder);
+  return ReadSetting(settings, setting::PartialDownloadsDirectory, paths.defaultPartialDownloadsFolder);
 }
 
 TCategoryDefaults CategoryDefaultsFromSettings(const TSettingsStore &settings) {
-  return {!settings.ReadBool("Options", "ShowSaveDialog", true),
-          settings.ReadBool("Options", "ShowCompletedDialog", true)};
+  return {!ReadSetting(settings, setting::ShowSaveDialog),
+          ReadSetting(settings, setting::ShowCompletedDialog)};
 }
 
 } // namespace velmora

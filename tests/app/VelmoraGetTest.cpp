@@ -57,6 +57,46 @@ TEST_F(VelmoraGetTest, CtrlCPausesAndTheSameCommandFinishes) {
   EXPECT_TRUE(ReadWholeFile(out.path() / "pause.bin") == content);
 }
 
+// A join that failed leaves every part file complete: the same command joins them, asking nothing.
+TEST_F(VelmoraGetTest, AfterAFailedJoinTheSameCommandFinishes) {
+  const std::string content = RandomBytes(700 * 1024 + 5, 7);
+  WriteWholeFile(nginx.filesFolder() / "rejoin.bin", content);
+  const std::string url = nginx.url("/files/rejoin.bin");
+  // A folder in the final file's place makes the join fail.
+  std::filesystem::create_directory(out.path() / "rejoin.bin");
+  ASSERT_EQ(Run({"-n", "4", url}), 1);
+  std::filesystem::remove(out.path() / "rejoin.bin");
+  const std::size_t requests = nginx.accessLog().size();
+  ASSERT_EQ(Wait(Spawn({"-n", "4", url}), std::chrono::seconds(20)), 0);
+  EXPECT_TRUE(ReadWholeFile(out.path() / "rejoin.bin") == content);
+  EXPECT_EQ(nginx.accessLog().size(), requests) << "nothing was left to fetch";
+}
+
+// The same command in two terminals: the second leaves the download to the first.
+TEST_F(VelmoraGetTest, ASecondProcessOnTheSameDownloadIsRefused) {
+  const std::string content = RandomBytes(2 * 1024 * 1024 + 1, 8);
+  WriteWholeFile(nginx.filesFolder() / "twice.bin", content);
+  const std::string url = nginx.url("/slow/twice.bin");
+  const pid_t first = Spawn({"-n", "4", url});
+  const std::filesystem::path partial = home.path() / "Partial Downloads";
+  const auto recordSaved = [&] {
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(partial, error), end; !error && it != end;
+         it.increment(error))
+      if (it->path().extension() == ".dat")
+        return true;
+    return false;
+  };
+  for (int i = 0; i < 500 && !recordSaved(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(recordSaved());
+  std::string errors;
+  EXPECT_EQ(Run({"-n", "4", url}, errors), 1);
+  EXPECT_EQ(errors, "velmora-get: This download is in use by another Velmora process.\n");
+  ASSERT_EQ(Wait(first), 0);
+  EXPECT_TRUE(ReadWholeFile(out.path() / "twice.bin") == content);
+}
+
 TEST_F(VelmoraGetTest, EightPartsFromTwoMirrorsAreByteExact) {
   NginxPeer mirror;
   const std::string content = RandomBytes(1536 * 1024, 3);

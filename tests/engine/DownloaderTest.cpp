@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -190,6 +191,35 @@ TEST_F(DownloaderPeerTest, AFirstPartLeftLongByAnInterruptedJoinIsCutBack) {
   EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
 }
 
+// Every part file complete when the downloader is made (a join that failed, or a kill before the
+// join's rename): the hand-over waits for StartDownload, when the owner's handlers are attached.
+TEST_F(DownloaderPeerTest, PartsCompleteBeforeTheStartAreHandedOverWhenStarted) {
+  constexpr int64_t kSize = 300000, kSecond = 100000;
+  NewRecord(nginx.url("/files/never-asked.bin"));
+  record->FileSize = kSize;
+  record->NumOfParts = 2;
+  testing::WriteWholeFile(PartFileName(record->TempFileName, 0), RemoteBytes(0, kSecond));
+  testing::WriteWholeFile(PartFileName(record->TempFileName, kSecond), RemoteBytes(kSecond, kSize - kSecond));
+  Start();
+  EXPECT_EQ(events, std::vector<std::string>{"all-parts-done"});
+  RunUntil(
+      loop, [] { return false; }, 200);
+  EXPECT_EQ(events, std::vector<std::string>{"all-parts-done"});
+}
+
+TEST_F(DownloaderPeerTest, ARecordSplitBeforeWhosePartFilesAreGoneSplitsAgain) {
+  constexpr int64_t kSize = 400 * 1024 + 3;
+  Serve("again.bin", kSize);
+  NewRecord(nginx.url("/slow/again.bin"));
+  record->FileSize = kSize;
+  record->NumOfParts = 4;
+  Start();
+  ASSERT_TRUE(RunUntilEvent("all-parts-done")) << ::testing::PrintToString(events);
+  EXPECT_EQ(downloader->Slots.NumberOfSlots(), 4);
+  EXPECT_EQ(record->NumOfParts, 4);
+  EXPECT_EQ(JoinedParts(record->TempFileName, kSize), RemoteBytes(0, kSize));
+}
+
 TEST_F(DownloaderPeerTest, PartsOnADeadMirrorMoveToOneThatAnswers) {
   constexpr int64_t kSize = 400 * 1024;
   Serve("mirrored.bin", kSize);
@@ -287,6 +317,102 @@ TEST_F(DownloaderFakeTest, TheSplitFollowsThePingTimesKnownAtThatMoment) {
       spread.push_back(d.Slots.NumberOfSlotsUsingFileMirror(d.MirrorList.Get(i)));
     EXPECT_EQ(spread, c.partsPerMirror) << ::testing::PrintToString(c.pings);
   }
+}
+
+TEST_F(DownloaderFakeTest, PartsHandOverRangesAndConnectionsAndFailTogether) {
+  struct Case {
+    const char *what;
+    std::vector<int32_t> pings;
+    std::function<void(TDownloader &)> act;
+    std::function<void(TDownloader &)> check;
+  };
+  std::vector<std::string> errors;
+  const auto partOf = [](TDownloader &d, int32_t slot) {
+    return static_cast<testing::FakePartDownloader *>(d.Slots.GetSlot(slot)->PartDownloader());
+  };
+  const std::vector<Case> cases = {
+      {"a part whose range is full takes over a neighbour still contacting its host",
+       {10},
+       [&](TDownloader &d) { partOf(d, 0)->Report(pdsRangeComplete); },
+       [&](TDownloader &d) {
+         ASSERT_EQ(d.Slots.NumberOfSlots(), 3);
+         EXPECT_EQ(d.NumParts, 3);
+         EXPECT_EQ(d.Info.NumOfParts, 3);
+         EXPECT_EQ(d.Slots.GetSlot(0)->EndByte, 2 * 1024 * 1024 - 1);
+         EXPECT_EQ(partOf(d, 0)->EndByte, 2 * 1024 * 1024 - 1) << "the running transfer goes on";
+         EXPECT_FALSE(std::filesystem::exists(PartFileName(d.Info.TempFileName, 1024 * 1024)));
+       }},
+      {"a finished connection goes on with a part that has no mirror of its own",
+       {10},
+       [&](TDownloader &d) {
+         partOf(d, 2)->State = pdsIdle;
+         testing::FakePartDownloader *first = partOf(d, 0);
+         testing::WriteWholeFile(PartFileName(d.Info.TempFileName, 0), std::string(1024 * 1024, 'x'));
+         first->Report(pdsDone);
+         ASSERT_EQ(partOf(d, 2), first) << "slot 2 took over the first slot's part downloader";
+         EXPECT_NE(std::find(first->calls.begin(), first->calls.end(),
+                             "Get http://origin:80/f.bin 2097152-3145727"),
+                   first->calls.end())
+             << ::testing::PrintToString(first->calls);
+       },
+       [&](TDownloader &d) { EXPECT_EQ(d.Slots.GetSlot(0)->PartDownloader(), nullptr); }},
+      {"every mirror failing fails the download with the last failing part's text",
+       {10, 20},
+       [&](TDownloader &d) {
+         std::string last;
+         for (int round = 0; round < 40 && errors.empty(); ++round)
+           for (int32_t i = 0; i < d.Slots.NumberOfSlots() && errors.empty(); ++i) {
+             testing::FakePartDownloader *part = partOf(d, i);
+             if (part == nullptr || part->State != pdsConnecting)
+               continue;
+             last = "refused " + std::to_string(round) + "." + std::to_string(i);
+             part->Fail(fmeCouldntConnect, last);
+             part->Report(pdsError);
+           }
+         ASSERT_EQ(errors.size(), 1u);
+         EXPECT_EQ(errors.front(), last);
+       },
+       [&](TDownloader &d) {
+         EXPECT_EQ(d.Info.Status, errors.front());
+         EXPECT_EQ(d.Info.StatusImage, kStatusCodeError);
+         EXPECT_EQ(d.ChooseMirror(), nullptr);
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    errors.clear();
+    TDownloader &d = Make(c.pings);
+    d.OnDownloadError = [&](TDownloader &failed) { errors.push_back(failed.ErrorText); };
+    // A 4 MiB file split in four, every new part contacting its host.
+    testing::FakePartDownloader &first = *parts.back();
+    first.ResumeSupported = rsYes;
+    first.RemoteSize = 4 * 1024 * 1024;
+    first.Report(pdsResumeKnown);
+    first.Report(pdsFileSizeKnown);
+    ASSERT_EQ(d.Slots.NumberOfSlots(), 4);
+    c.act(d);
+    c.check(d);
+  }
+}
+
+// The only part of a file of unknown length ends while the Save As choice is still open: the
+// download completes once the name is chosen.
+TEST_F(DownloaderFakeTest, AnUnsizedPartThatEndedBeforeTheNameWasChosenCompletesWithIt) {
+  TDownloader &d = Make({10});
+  int handedOver = 0;
+  d.OnAllPartsDone = [&](TDownloader &) { ++handedOver; };
+  testing::FakePartDownloader &part = *parts.back();
+  part.ResumeSupported = rsNo;
+  part.RemoteSize = -1;
+  part.Report(pdsResumeKnown);
+  part.Report(pdsFileSizeKnown);
+  testing::WriteWholeFile(PartFileName(d.Info.TempFileName, 0), "the whole file");
+  part.Received = 14;
+  part.Report(pdsDone);
+  EXPECT_EQ(handedOver, 0) << "no name yet";
+  d.Info.LocalFileName = dir.file("chosen.txt");
+  d.StartDownload();
+  EXPECT_EQ(handedOver, 1);
 }
 
 TEST_F(DownloaderFakeTest, FailedMirrorsAreNeverChosen) {

@@ -87,6 +87,7 @@ TEST_P(PartJoinTest, JoinsInOffsetOrderOrFailsLeavingEverything) {
        {0, 22, 44, 66, 67, 89, 100},
        ""},
       {"empty download", {}, 0, {}, ""},
+      {"empty remote file: its empty first part goes", {{0, ""}}, 0, {}, ""},
       {"part missing", {{0, Pattern(100, 'g')}}, 150, {0, 67}, "Couldn't open {stem}.100"},
       {"part too short",
        {{0, Pattern(90, 'h')}, {100, Pattern(50, 'i')}},

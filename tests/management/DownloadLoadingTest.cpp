@@ -1,4 +1,5 @@
 #include "management/DownloadSystemFixture.h"
+#include "support/ExpectReports.h"
 
 namespace velmora::testing {
 namespace {
@@ -84,6 +85,7 @@ TEST_F(DownloadLoadingTest, AFinishedRecordWhoseFileIsGoneStaysWhenAskedTo) {
 }
 
 TEST_F(DownloadLoadingTest, ADamagedRecordIsKeptWithItsFilesAndSaysWhy) {
+  const velmora::testing::ExpectReports expected; // a damaged record is reported
   const std::string base = Write({"NOURL001", "", "a", "Downloading", false, false}, "2004-03-05 10:00:00");
   WriteWholeFile(base + ".100", "some part");
   system->UpdateGridInfo();
@@ -100,6 +102,43 @@ TEST_F(DownloadLoadingTest, ADamagedRecordIsKeptWithItsFilesAndSaysWhy) {
   system->DeleteItems(system->AllRecords(), false);
   EXPECT_FALSE(std::filesystem::exists(base + ".dat"));
   EXPECT_FALSE(std::filesystem::exists(base + ".100"));
+}
+
+// Another process holds the records (its downloader runs): they are listed as their files say,
+// and nothing here rewrites, starts or deletes them until it lets go.
+TEST_F(DownloadLoadingTest, RecordsHeldByAnotherProcessAreListedButLeftAlone) {
+  const std::string running =
+      Write({"HELDRUN1", "http://h/a", "a", "Downloading", false, false}, "2004-03-05 10:00:00");
+  const std::string queued =
+      Write({"HELDQUE1", "http://h/b", "b", "Queued", true, false}, "2004-03-05 10:00:01");
+  const std::string before = ReadWholeFile(running + ".dat");
+  TRecordLock::TAttempt first = TRecordLock::TryLock(running);
+  TRecordLock::TAttempt second = TRecordLock::TryLock(queued);
+  ASSERT_EQ(first.Outcome, TRecordLock::rlLocked);
+  ASSERT_EQ(second.Outcome, TRecordLock::rlLocked);
+
+  system->UpdateGridInfo();
+  ASSERT_EQ(system->AllRecords().Count(), 2u) << "a running record without part files is not dropped";
+  TLocalDownloadinfo &record = *system->AllRecords().Get(0);
+  EXPECT_TRUE(system->InUseByAnotherProcess(record));
+  EXPECT_EQ(record.Status, "Downloading");
+  EXPECT_EQ(system->AllRecords().Get(1)->Status, "Queued");
+
+  system->ResumeDownloads(system->AllRecords());
+  system->PauseDownloads(system->AllRecords());
+  system->DeleteItems(system->AllRecords(), false);
+  system->DownloadNextInQueue();
+  EXPECT_TRUE(system->ActiveDownloaders().empty());
+  EXPECT_EQ(server.parts.size(), 0u);
+  EXPECT_EQ(ReadWholeFile(running + ".dat"), before);
+  EXPECT_EQ(system->AllRecords().Count(), 2u);
+  EXPECT_TRUE(ui.Logged("message This download is in use by another Velmora process."));
+
+  first.Lock.reset();
+  EXPECT_FALSE(system->InUseByAnotherProcess(record));
+  system->ResumeDownloads(TLDIList({&record}));
+  EXPECT_NE(DownloaderOf(record), nullptr) << "free again, it starts";
+  EXPECT_EQ(TRecordLock::TryLock(running).Outcome, TRecordLock::rlInUse) << "now this process holds it";
 }
 
 TEST_F(DownloadLoadingTest, RecordsLoadInTheOrderTheyWereAdded) {

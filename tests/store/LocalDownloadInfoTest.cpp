@@ -3,6 +3,7 @@
 
 #include "platform/EventLoop.h"
 #include "support/ChildProcess.h"
+#include "support/ExpectReports.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -194,8 +195,14 @@ TEST_F(RecordTest, WritesTheKeysInOrderWithEnglishStatusWords) {
       {"Resume is not supported", "Resume is not supported"},
       {"Wartet", "Queued"},
       {"Fertig", "Done"},
-      {"Combining files (40%)", ""},
-      {"Paused", ""}, // the English word is no status under a German vocabulary
+      {"Combining files (40%)", "Combining files"},
+      // A text outside the vocabulary is stored as the download showed it: a server's own
+      // phrase, a join's message, the English word under a German vocabulary.
+      {"Forbidden", "Forbidden"},
+      {"Service Unavailable", "Service Unavailable"},
+      {"Couldn't write /d/a.zip: No space left on device",
+       "Couldn't write /d/a.zip: No space left on device"},
+      {"Paused", "Paused"},
   };
   for (const Case &c : cases) {
     TLocalDownloadinfo record(TUrl("http://host/a.zip"), dir.file("ORDER"), context);
@@ -286,9 +293,41 @@ TEST_F(RecordTest, SaveRefusesLineBreaksAndKeepsTheOldFile) {
     EXPECT_NE(saved.error.find(c.what), std::string::npos) << saved.error;
     EXPECT_EQ(ReadWholeFile(record->DatFileName()), before);
   }
+  // A record without a folder has no temporary name to make: reported, and nothing is saved.
+  const velmora::testing::ExpectReports noFolder;
   TLocalDownloadinfo nameless(TUrl("http://host/a"), "", TRecordContext{words, German, nullptr, nullptr});
   EXPECT_EQ(nameless.TempFileName, "");
   EXPECT_FALSE(nameless.SaveDatFile());
+}
+
+// Logic asks the state, so it holds whatever language the text is in; the file keeps English.
+TEST_F(RecordTest, AStoredStatusLoadsAsItsStateWithTheTextShown) {
+  struct Case {
+    std::string stored;
+    TStatusState state;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"Done", TStatusState::Done, "Fertig"},
+      {"Paused", TStatusState::Paused, "Angehalten"},
+      {"Downloading", TStatusState::Downloading, "Lädt"},
+      {"Combining files", TStatusState::CombiningFiles, "Combining files"},
+      {"Forbidden", TStatusState::OtherError, "Forbidden"},
+      {"", TStatusState::Idle, ""},
+  };
+  for (const Case &c : cases) {
+    WriteWholeFile(dir.file("STATE.dat"), "[Options]\nURL=http://host/a\nStatus=" + c.stored + "\n");
+    auto record = Load("STATE");
+    EXPECT_EQ(record->StatusState, c.state) << c.stored;
+    EXPECT_EQ(record->Status, c.shown) << c.stored;
+    ASSERT_TRUE(record->SaveDatFile());
+    EXPECT_NE(ReadWholeFile(dir.file("STATE.dat")).find("\nStatus=" + c.stored + "\n"), std::string::npos)
+        << c.stored;
+  }
+  auto record = Load("STATE");
+  record->SetStatus(TStatusState::Queued);
+  EXPECT_EQ(record->Status, "Wartet");
+  EXPECT_EQ(record->StatusState, TStatusState::Queued);
 }
 
 TEST_F(RecordTest, SetStatusStampsTheEndOfActivity) {
@@ -304,7 +343,7 @@ TEST_F(RecordTest, SetStatusStampsTheEndOfActivity) {
   };
   for (const Case &c : cases) {
     auto record = Load("STATUS", "http://host/a");
-    record->Status = c.from;
+    record->SetStatus(c.from);
     record->LastActivity = 1.0;
     record->SetStatus(c.to);
     EXPECT_EQ(record->Status, c.to);
@@ -315,7 +354,7 @@ TEST_F(RecordTest, SetStatusStampsTheEndOfActivity) {
 TEST_F(RecordTest, DeletesItsFilesOnly) {
   const std::string base = "K3Y4BASE";
   for (const char *name : {"K3Y4BASE.dat", "K3Y4BASE.0", "K3Y4BASE.1048576", "K3Y4BASE", "K3Y4BASE.tmp",
-                           "K3Y4BASE.dat.old", "K3Y4BASEX.0", "OTHER.0", "k3y4base.0"})
+                           "K3Y4BASE.dat.old", "K3Y4BASEX.0", "OTHER.0", "k3y4base.0", "K3Y4BASE.lock"})
     WriteWholeFile(dir.file(name), "x");
   std::filesystem::create_directory(dir.file("K3Y4BASE.d"));
   auto record = Load(base, "http://host/a");
@@ -324,7 +363,8 @@ TEST_F(RecordTest, DeletesItsFilesOnly) {
   for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
     left.insert(entry.path().filename().string());
   EXPECT_EQ(left, (std::set<std::string>{"cat.dat", "K3Y4BASE.dat", "K3Y4BASEX.0", "OTHER.0", "k3y4base.0",
-                                         "K3Y4BASE.d"}));
+                                         "K3Y4BASE.d", "K3Y4BASE.lock"}))
+      << "the lock file is its holder's to remove";
   EXPECT_TRUE(record->DeleteDatFile());
   EXPECT_FALSE(std::filesystem::exists(dir.file("K3Y4BASE.dat")));
   EXPECT_TRUE(record->DeleteDatFile()) << "deleting what is gone is no error";
@@ -376,7 +416,7 @@ protected:
   TLocalDownloadinfo &Make(const std::string &status, TDateTime lastActivity, TCategory *category,
                            const std::string &localFile = "") {
     owned.push_back(Load("L" + std::to_string(owned.size()), "http://host/a"));
-    owned.back()->Status = status;
+    owned.back()->SetStatus(status);
     owned.back()->LastActivity = lastActivity;
     owned.back()->Category = category;
     owned.back()->LocalFileName = localFile;
@@ -407,6 +447,8 @@ TEST_F(RecordListTest, Filters) {
   EXPECT_EQ(Of(list.GetNotDone()), (std::vector<const TLocalDownloadinfo *>{&paused, &doneEnglish}));
   EXPECT_EQ(Of(list.GetByStatus("Fertig")), (std::vector<const TLocalDownloadinfo *>{&doneOld, &doneNew}));
   EXPECT_EQ(Of(list.GetByStatus("fertig")), std::vector<const TLocalDownloadinfo *>{});
+  EXPECT_EQ(Of(list.GetByStatus(TStatusState::Done)),
+            (std::vector<const TLocalDownloadinfo *>{&doneOld, &doneNew}));
   EXPECT_EQ(Of(list.GetDoneSince(200.0)), std::vector<const TLocalDownloadinfo *>{&doneNew});
   EXPECT_EQ(Of(list.GetDoneSince(50.0)), (std::vector<const TLocalDownloadinfo *>{&doneOld, &doneNew}));
 
