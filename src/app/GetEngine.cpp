@@ -24,8 +24,8 @@ TGetEngine::TGetEngine(TAppEnvironment &app, const TGetOptions &options)
                                                         Credentials, app.Words},
       Ftp{Loop, *app.Settings, platform::SystemEnvironment(), app.Words, &Credentials}, Factory(Http, Ftp),
       Pings(Loop), LocalMirrors(app.Paths.mirrorListFile), Statistics(TServerStatsFiles::Of(app.Paths)),
-      DownloaderContext{Loop, *app.Settings,     app.Words, Factory, {&Pings, &LocalMirrors, &Statistics},
-                        {},   DecimalSeparator()},
+      DownloaderContext{Loop, *app.Settings,      app.Words, Factory, {&Pings, &LocalMirrors, &Statistics},
+                        {},   DecimalSeparator(), &Sites},
       RecordContext{app.Words, app.Translator->AsFunction(), nullptr,
                     [&app] { return PartialDownloadsDirectory(*app.Settings, app.Paths); }} {
   Statistics.Load();

@@ -7,6 +7,7 @@
 #include "engine/HttpPartDownloader.h"
 #include "engine/PartDownloaderFactory.h"
 #include "engine/SiteCredentials.h"
+#include "engine/SiteManager.h"
 #include "mirrors/GetMirrorList.h"
 #include "mirrors/MirrorPing.h"
 #include "mirrors/ServerStats.h"
@@ -60,6 +61,8 @@ struct TGetEngine {
 
   platform::EventLoop Loop;
   TCommandLineCredentials Credentials;
+  // The slots that meet a credentials demand wait here until they are failed (nobody can be asked).
+  TSiteManager Sites;
   THttpPartContext Http;
   TFtpPartContext Ftp;
   TPartDownloaderFactory Factory;

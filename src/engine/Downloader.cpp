@@ -57,9 +57,15 @@ TDownloader::TDownloader(const TDownloaderContext &context, TLocalDownloadinfo &
 }
 
 TDownloader::~TDownloader() {
+  ForgetWaitingSlots();
   // Reports of pings and parts still under way must find nothing of this download.
   PingSystem.reset();
   UpdateTimer.stop();
+}
+
+void TDownloader::ForgetWaitingSlots() {
+  if (context_.Sites != nullptr)
+    context_.Sites->RemoveWaitingSlotsOf(*this);
 }
 
 void TDownloader::LookUpLocalMirrors(TPartDownloadSlot &first) {
@@ -134,6 +140,7 @@ void TDownloader::OnUpdateTimer() {
 void TDownloader::Abort() {
   GuardedVoid("procedure TDownloader.Abort", [&] {
     Aborted = true;
+    ForgetWaitingSlots();
     Slots.AbortAll();
     if (OnAbort)
       OnAbort(*this);
@@ -143,6 +150,7 @@ void TDownloader::Abort() {
 void TDownloader::Pause() {
   GuardedVoid("procedure TDownloader.Pause", [&] {
     Paused = true;
+    ForgetWaitingSlots();
     Slots.PauseAll();
     if (OnPause)
       OnPause(*this);
@@ -365,8 +373,11 @@ void TDownloader::SlotChange(TPartDownloadSlot &Slot, TPartDownloaderState State
         SetRecordStatus(context_.Words.GettingFileInfo, kStatusCodeConnecting);
       break;
     case pdsAuthRequired:
-      if (OnAuthenticationRequired)
+      if (OnAuthenticationRequired) {
+        if (context_.Sites != nullptr && Slot.Mirror != nullptr)
+          context_.Sites->AddWaitingSlot(Slot.Mirror->Url, Slot.Realm, Slot, *this);
         OnAuthenticationRequired(*this, Slot);
+      }
       break;
     case pdsFileSizeKnown:
       if (!OnSlotFileSizeKnown(Slot))
@@ -478,6 +489,8 @@ void TDownloader::OnSlotRangeComplete(TPartDownloadSlot &Slot) {
     next->ReleasePartDownloader();
     DeletePartFile(next->PartFileName);
     Slot.SetPartDownloaderEndByte(next->EndByte);
+    if (context_.Sites != nullptr)
+      context_.Sites->RemoveWaitingSlot(*next);
     if (OnSlotDelete)
       OnSlotDelete(*this, *next);
     Slots.DeleteSlot(index + 1);

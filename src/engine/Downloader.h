@@ -4,6 +4,7 @@
 #include "engine/MirrorSeams.h"
 #include "engine/PartDownloadSlots.h"
 #include "engine/PartDownloader.h"
+#include "engine/SiteManager.h"
 #include "engine/TransferSpeed.h"
 #include "platform/EventLoop.h"
 #include "shell/Constants.h"
@@ -26,6 +27,7 @@ struct TDownloaderContext {
   TMirrorServices Mirrors;      // all null: only the download's own address, never pinged
   TMillisecondClock Clock = {}; // the monotonic clock when empty
   std::string DecimalSeparator = ".";
+  TSiteManager *Sites = nullptr; // none: no slot waits for credentials
 };
 
 // Runs the download of one file: the size request, the split into parts, the mirror of every
@@ -102,6 +104,8 @@ public:
   TSlotEvent OnSlotDelete;
 
 private:
+  // An answer to a credentials demand must never reach a slot of a download that is gone.
+  void ForgetWaitingSlots();
   void SetRecordStatus(const std::string &status, TStatusCode image);
   void Fail(const std::string &text);
   void SaveLayout();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Downloader.h"
+#include "management/AuthFormPresenter.h"
 #include "management/DownloadForms.h"
 #include "management/DownloadSystemUi.h"
 #include "management/ModemConnection.h"
@@ -54,10 +55,10 @@ struct TDownloadSystemContext {
 // window's 1 s timer). Downloaders and their windows are released to the next turn of the loop,
 // never destroyed inside their own events; a record that leaves the list is kept until no
 // downloader refers to it any more.
-class TDownloadSystem {
+class TDownloadSystem : public IAuthAnswers {
 public:
   explicit TDownloadSystem(TDownloadSystemContext context);
-  ~TDownloadSystem();
+  ~TDownloadSystem() override;
   TDownloadSystem(const TDownloadSystem &) = delete;
   TDownloadSystem &operator=(const TDownloadSystem &) = delete;
 
@@ -98,8 +99,8 @@ public:
   void AllowFree(TDownloadForms &entry);
 
   // The answers of the authentication dialog.
-  void SlotAuthenticated(TDownloader &Downloader, TPartDownloadSlot &Slot);
-  void AbortSlotAuthenticated(TDownloader &Downloader, TPartDownloadSlot &Slot);
+  void SlotAuthenticated(TDownloader &Downloader, TPartDownloadSlot &Slot) override;
+  void AbortSlotAuthenticated(TDownloader &Downloader, TPartDownloadSlot &Slot) override;
 
   // The commands on records of the list. A download that is joining its parts is left alone by
   // all of them until the join has ended.
