@@ -150,9 +150,9 @@ void TGetQueueSession::Finish(int status) {
 int TGetQueueSession::Run() {
   for (const std::string &address : options_.Urls) {
     const TUrl url(address);
-    if (url.Protocol != "http" && url.Protocol != "ftp") {
+    if (url.Protocol != "http" && url.Protocol != "https" && url.Protocol != "ftp") {
       ui_.Say("velmora-get: cannot download " + address +
-              ": only http:// and ftp:// addresses can be downloaded");
+              ": only http://, https:// and ftp:// addresses can be downloaded");
       return geUsage;
     }
     if (url.Host.empty()) {

@@ -177,10 +177,11 @@ void TGetSession::Finish(int status) {
 
 int TGetSession::Run() {
   const TUrl url(options_.Url);
-  if (url.Protocol != "http" && url.Protocol != "ftp") {
-    std::fprintf(stderr,
-                 "velmora-get: cannot download %s: only http:// and ftp:// addresses can be downloaded\n",
-                 options_.Url.c_str());
+  if (url.Protocol != "http" && url.Protocol != "https" && url.Protocol != "ftp") {
+    std::fprintf(
+        stderr,
+        "velmora-get: cannot download %s: only http://, https:// and ftp:// addresses can be downloaded\n",
+        options_.Url.c_str());
     return geUsage;
   }
   if (url.Host.empty()) {

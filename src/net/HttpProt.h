@@ -3,6 +3,7 @@
 #include "net/ByteStream.h"
 #include "net/HttpErrors.h"
 #include "net/HttpHeaderParser.h"
+#include "net/TlsStream.h"
 #include "platform/EventLoop.h"
 #include "shell/Url.h"
 
@@ -64,6 +65,8 @@ public:
   // request asks for the same range.
   std::optional<int64_t> ContentRangeBegin, ContentRangeEnd;
   TReceiveStream *ReceiveStream = nullptr;
+  // How https servers are judged; a proxy is reached through a CONNECT tunnel for them.
+  TTlsOptions Tls;
 
   // Throws EHttpException "HTTP component is busy" unless idle.
   void StartGet();
@@ -86,6 +89,8 @@ public:
   // 0, 3 after Abort, a socket error number, or one of httperr.
   uint16_t ErrorCode() const { return errorCode_; }
   int64_t BodyCount() const { return bodyCount_; }
+  // The connection underneath, for what its TLS session says (resumed, why it failed).
+  const TTlsStream &Transport() const { return *stream_; }
 
   using TEvent = std::function<void(THttpCli &Sender)>;
   TEvent OnSessionConnected;
@@ -120,6 +125,10 @@ private:
   void LookupDone(uint16_t error);
   void Connected(uint16_t error);
   void SendRequest();
+  void SendTunnelRequest();
+  void ReceiveTunnelReply();
+  void TunnelRefused();
+  std::string FailureText(int32_t error) const;
   void DataAvailable();
   void ReceiveHeader();
   void HeaderComplete();
@@ -138,7 +147,7 @@ private:
   template <class Body> void Handle(Body &&body);
 
   platform::EventLoop &loop_;
-  std::unique_ptr<TByteStream> stream_;
+  std::unique_ptr<TTlsStream> stream_;
   THttpState state_ = httpIdle;
   uint64_t serial_ = 0;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
@@ -159,6 +168,9 @@ private:
   std::optional<TUrl> nextTarget_; // where a redirect leads
   std::string connectHost_, connectPort_;
   std::string requestText_;
+  // An https hop through a proxy: the CONNECT exchange, then the handshake inside the tunnel.
+  enum TTunnel { tnNone, tnAwaitingReply, tnHandshake } tunnel_ = tnNone;
+  std::string tunnelText_;
   bool connectionEnded_ = true;
   bool headerInProgress_ = false;
   bool bodyWanted_ = false;

@@ -31,6 +31,7 @@ constexpr std::array kStatusWords{
     Word{english::CouldntConnectToHost, &TConstants::CouldntConnectToHost},
     Word{english::LostConnectionToServer, &TConstants::LostConnectionToServer},
     Word{english::CouldntLogin, &TConstants::CouldntLogin},
+    Word{english::CertificateNotTrusted, &TConstants::CertificateNotTrusted},
 };
 
 constexpr std::array kOtherWords{

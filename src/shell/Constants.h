@@ -42,6 +42,7 @@ inline constexpr std::string_view FilesizeMismatch = "Filesize mismatch";
 inline constexpr std::string_view CouldntConnectToHost = "Couldn't connect to host";
 inline constexpr std::string_view LostConnectionToServer = "Lost connection to server";
 inline constexpr std::string_view CouldntLogin = "Couldn't login";
+inline constexpr std::string_view CertificateNotTrusted = "Certificate not trusted";
 inline constexpr std::string_view Unknown = "Unknown";
 } // namespace english
 
@@ -61,7 +62,7 @@ struct TConstants {
   // Status words.
   std::string Idle, Downloading, Done, CombiningFiles, Paused, Scheduled, Queued, ContactingHost,
       GettingFileInfo, Timeout, FileNotFound, ResumeIsNotSupported, FilesizeMismatch, CouldntConnectToHost,
-      LostConnectionToServer, CouldntLogin;
+      LostConnectionToServer, CouldntLogin, CertificateNotTrusted;
   // Other shared words: answers, the unknown size, the top nodes of the view tree, the history views.
   std::string Yes, No, Unknown, All, Categories, Status, History, Hours24, Days7, Days30, Today;
   std::string ThankYouGreeting;    // "Thank you for using Velmora!"

@@ -13,7 +13,8 @@ inline constexpr std::string_view kAnonymousFtpPassword = "velmora@example.com";
 
 // A download address split into the pieces the program works with. The parser is forgiving and
 // never fails: an address it cannot read gets the "unknown" protocol word, so callers test
-// Protocol for "http" or "ftp" before using the rest.
+// Protocol for "http", "https" or "ftp" before using the rest. An https address follows the
+// rules of http, with 443 as its default port.
 class TUrl {
 public:
   // unknownProtocol is the word Protocol takes for an unreadable address: the translated

@@ -91,7 +91,7 @@ void TLocalDownloadinfo::Load() {
   if (exists && LoadError.empty()) {
     if (urlText.empty())
       LoadError = "The record file " + path + " holds no URL.";
-    else if (Url.Protocol != "http" && Url.Protocol != "ftp")
+    else if (Url.Protocol != "http" && Url.Protocol != "https" && Url.Protocol != "ftp")
       LoadError = "The record file " + path + " holds no address that can be downloaded: " + urlText;
   }
   LocalFileName = read("LocalFileName", "");
@@ -130,7 +130,7 @@ std::string TLocalDownloadinfo::StoredStatus() const {
     return std::string(english::Downloading);
   for (const std::string *error :
        {&words.Timeout, &words.FileNotFound, &words.FilesizeMismatch, &words.CouldntConnectToHost,
-        &words.LostConnectionToServer, &words.CouldntLogin})
+        &words.LostConnectionToServer, &words.CouldntLogin, &words.CertificateNotTrusted})
     if (Status == *error)
       return std::string(english::Paused);
   return words.StatusToEnglish(Status);
