@@ -91,7 +91,7 @@ void TGetSession::Attach(TDownloader &downloader) {
   downloader.OnDownloadError = [this](TDownloader &) { OnDownloadError(); };
   downloader.OnFileSizeRequestDone = [this](TDownloader &) { Save(); };
   downloader.OnPingedMirror = [this](TDownloader &, TFileMirror &mirror, int32_t) {
-    engine_.Statistics.AddPing(mirror.Url.Host, mirror.PingTime);
+    engine_.Statistics.AddPing(mirror.Url.ServerName(), mirror.PingTime);
   };
   downloader.OnServerStat = [this](const std::string &host, int64_t rate) {
     engine_.Statistics.AddSpeed(host, rate);

@@ -25,10 +25,10 @@ struct THttpPartContext {
   const TConstants &Words;
   TByteStreamFactory Streams = MakeTcpStream;
   // The command line's way of judging https servers for the run, in place of the settings.
-  std::optional<bool> VerifyCertificates;
-  std::string CaCertificateFile;
+  std::optional<bool> VerifyCertificates{};
+  std::string CaCertificateFile{};
   // Hears why a TLS connection to a server failed (its address and the library's reason).
-  std::function<void(const std::string &Server, const std::string &Reason)> OnTlsFailure;
+  std::function<void(const std::string &Server, const std::string &Reason)> OnTlsFailure{};
 };
 
 // Fetches one byte range over HTTP into its part file, asking for "bytes=<first missing byte>-"

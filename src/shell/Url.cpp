@@ -250,6 +250,12 @@ std::string TUrl::HostForAddress() const {
   return Host.find(':') == std::string::npos ? Host : "[" + Host + "]";
 }
 
+std::string TUrl::ServerName() const {
+  const bool defaultPort =
+      (Protocol == "http" && Port == kHttpPort) || (Protocol == "ftp" && Port == kFtpPort);
+  return defaultPort ? Host : HostForAddress() + ":" + std::to_string(Port);
+}
+
 std::string TUrl::FullUrl() {
   NormaliseDir();
   std::string full = Protocol + std::string(kSchemeSeparator);

@@ -31,6 +31,9 @@ public:
   std::string RequestPath() const;
   // The host as it stands in an address or a Host header: IPv6 literals in brackets.
   std::string HostForAddress() const;
+  // The server as the statistics know it: host and port, the port left out where it is the
+  // default of http or ftp (so older statistics keep their names); https on 443 is its own server.
+  std::string ServerName() const;
 
   std::string Url;      // exactly as given, no scheme added
   std::string Protocol; // lower case, or the unknown word

@@ -92,6 +92,8 @@ NginxTlsPeer::NginxTlsPeer() : certificates_(dir_.path()) {
   peer_ = std::make_unique<Peer>(std::move(options));
 }
 
+std::string NginxTlsPeer::sessionLog() const { return ReadWholeFile(dir_.path() / "sessions.log"); }
+
 uint16_t NginxTlsPeer::port(Server server) const { return ports_[server]; }
 
 std::string NginxTlsPeer::url(const std::string &path, Server server) const {

@@ -39,6 +39,9 @@ public:
   const TestCertificates &certificates() const { return certificates_; }
   // https://127.0.0.1:port/path (http:// for the plain server).
   std::string url(const std::string &path, Server server = trusted) const;
+  // One line per request served: "r" when its TLS session was resumed, "." when it was not, the
+  // status and the path.
+  std::string sessionLog() const;
 
 private:
   TempDir dir_;
