@@ -110,7 +110,7 @@ events { worker_connections 512; }
 http {
   access_log off;
   # Whether each https request came on a resumed session ("r") or a full handshake (".").
-  log_format sessions '$ssl_session_reused';
+  log_format sessions '\$ssl_session_reused';
   client_body_temp_path $work/temp/body;
   proxy_temp_path $work/temp/proxy;
   fastcgi_temp_path $work/temp/fastcgi;

@@ -53,8 +53,6 @@ TTlsContext::TTlsContext() {
   X509_VERIFY_PARAM_set_hostflags(SSL_CTX_get0_param(context_), X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
   SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
   SSL_CTX_sess_set_new_cb(context_, NewSession);
-  // Buffers are freed while a connection idles; a download manager keeps many connections.
-  SSL_CTX_set_mode(context_, SSL_MODE_RELEASE_BUFFERS);
   KeyIndex();
 }
 

@@ -279,28 +279,30 @@ int64_t TTlsStream::Receive(void *buffer, int64_t size) {
     lastError_ = socketerr::WouldBlock;
     return -1;
   }
+  // A record holds at most 16 KiB: the buffer is filled from as many as have arrived, so the
+  // caller gets blocks as large as over a plain connection.
+  char *const bytes = static_cast<char *>(buffer);
   const int wanted = static_cast<int>(std::min<int64_t>(size, 1 << 30));
-  for (;;) {
+  int taken = 0;
+  while (taken < wanted) {
     ERR_clear_error();
-    const int result = SSL_read(ssl_, buffer, wanted);
+    const int result = SSL_read(ssl_, bytes + taken, wanted - taken);
     if (result > 0) {
-      if (BIO_ctrl_pending(network_) > 0)
-        FlushToInner(); // a key update or a ticket acknowledgement
-      return result;
-    }
-    const int error = SSL_get_error(ssl_, result);
-    if (error == SSL_ERROR_ZERO_RETURN) {
-      closeNotified_ = true;
-      return 0;
-    }
-    if (error == SSL_ERROR_WANT_WRITE) {
-      if (!FlushToInner())
-        return -1;
+      taken += result;
       continue;
     }
-    if (error == SSL_ERROR_WANT_READ) {
-      if (PullFromInner())
-        continue;
+    const int error = SSL_get_error(ssl_, result);
+    if (error == SSL_ERROR_WANT_READ && PullFromInner())
+      continue;
+    if (error == SSL_ERROR_WANT_WRITE && FlushToInner())
+      continue;
+    if (error == SSL_ERROR_ZERO_RETURN)
+      closeNotified_ = true;
+    if (taken > 0)
+      break; // an error is met again by the next call, after these bytes
+    if (error == SSL_ERROR_ZERO_RETURN)
+      return 0;
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
       stalled_ = true;
       lastError_ = socketerr::WouldBlock;
       return -1;
@@ -311,6 +313,9 @@ int64_t TTlsStream::Receive(void *buffer, int64_t size) {
       Fail(tlserr::ProtocolError, "TLS error: " + TlsLibraryError("broken record"));
     return -1;
   }
+  if (BIO_ctrl_pending(network_) > 0)
+    FlushToInner(); // a key update or a ticket acknowledgement
+  return taken;
 }
 
 int64_t TTlsStream::Send(const void *data, int64_t length) {
