@@ -1,5 +1,6 @@
 #include "net/TlsContext.h"
 
+#include <cstdlib>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
@@ -17,6 +18,20 @@ int NewSession(SSL *ssl, SSL_SESSION *session) {
     return 0;
   TTlsContext::Process().Remember(*key, session);
   return 1; // the reference is ours now
+}
+
+// The system's trusted certificates through the hashed names of their folder (/etc/ssl/certs, or
+// $SSL_CERT_DIR): only the issuers a chain needs are read, where loading the whole bundle would
+// cost every start a tenth of a second. A bundle named by $SSL_CERT_FILE is read as asked.
+bool AddSystemTrust(X509_STORE *store) {
+  const char *folder = std::getenv(X509_get_default_cert_dir_env());
+  X509_LOOKUP *lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+  if (lookup == nullptr ||
+      X509_LOOKUP_add_dir(lookup, folder != nullptr ? folder : X509_get_default_cert_dir(),
+                          X509_FILETYPE_PEM) != 1)
+    return false;
+  const char *bundle = std::getenv(X509_get_default_cert_file_env());
+  return bundle == nullptr || X509_STORE_load_file(store, bundle) == 1;
 }
 
 } // namespace
@@ -47,7 +62,7 @@ TTlsContext::TTlsContext() {
     return;
   }
   SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-  if (SSL_CTX_set_default_verify_paths(context_) != 1)
+  if (!AddSystemTrust(SSL_CTX_get_cert_store(context_)))
     setupError_ = TlsLibraryError("the system's trusted certificates could not be read");
   // The names of a certificate are its subject alternative names; a CN is no host name.
   X509_VERIFY_PARAM_set_hostflags(SSL_CTX_get0_param(context_), X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
@@ -69,8 +84,7 @@ X509_STORE *TTlsContext::StoreWith(const std::string &path, std::string &error) 
     return found->second;
   ERR_clear_error();
   X509_STORE *store = X509_STORE_new();
-  if (store == nullptr || X509_STORE_set_default_paths(store) != 1 ||
-      X509_STORE_load_file(store, path.c_str()) != 1) {
+  if (store == nullptr || !AddSystemTrust(store) || X509_STORE_load_file(store, path.c_str()) != 1) {
     X509_STORE_free(store);
     error = "cannot use the CA certificate file " + path + ": " + TlsLibraryError("no certificate in it");
     return nullptr;
