@@ -101,10 +101,11 @@ TEST_F(VelmoraGetHttpsTest, ABadCertificateFailsWithoutAFileAndInsecureFetchesIt
 }
 
 TEST_F(VelmoraGetHttpsTest, KilledDuringAnHttpsDownloadItResumesToAByteExactFile) {
-  const std::string content = RandomBytes(2 * 1024 * 1024 + 3, 13);
+  // 256 KiB/s a connection: 8 parts of this take about 3 s, so each kill lands somewhere else.
+  const std::string content = RandomBytes(6 * 1024 * 1024 + 3, 13);
   WriteWholeFile(nginx.filesFolder() / "kill.bin", content);
   const std::string url = nginx.url("/slow/kill.bin");
-  for (const int milliseconds : {300, 1200})
+  for (const int milliseconds : {30, 400, 1500})
     KillAfter(Trusting({"-n", "8", url}), std::chrono::milliseconds(milliseconds));
   ASSERT_EQ(Run(Trusting({"-n", "8", url})), 0);
   EXPECT_TRUE(ReadWholeFile(out.path() / "kill.bin") == content);
