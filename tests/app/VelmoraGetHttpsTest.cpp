@@ -123,12 +123,11 @@ TEST_F(VelmoraGetHttpsTest, RedirectsAndTheProxyTunnel) {
   EXPECT_TRUE(ReadWholeFile(out.path() / "moved.bin") == content);
   std::filesystem::remove(out.path() / "moved.bin");
 
-  // A mirror by name beside the server by address: two servers, two sessions.
+  // An https mirror by name beside the server by address.
   const std::string byName = "https://localhost:" + std::to_string(nginx.port()) + "/files/moved.bin";
   ASSERT_EQ(Run(Trusting({"-n", "4", "-m", byName, nginx.url("/files/moved.bin")})), 0);
   EXPECT_TRUE(ReadWholeFile(out.path() / "moved.bin") == content);
   std::filesystem::remove(out.path() / "moved.bin");
-
   const std::string proxy = "http://127.0.0.1:" + std::to_string(squid.port());
   ASSERT_EQ(Run(Trusting({"-n", "4", "--proxy", proxy, nginx.url("/files/moved.bin")})), 0);
   EXPECT_TRUE(ReadWholeFile(out.path() / "moved.bin") == content);

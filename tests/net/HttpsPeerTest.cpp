@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace velmora {
 namespace {
@@ -77,6 +79,23 @@ TEST_F(HttpsPeerTest, TrustedServerByAddressAndByName) {
     EXPECT_TRUE(recorder.body == Data());
     EXPECT_TRUE(client->Transport().Secured());
   }
+  // The name goes to the server by SNI; a literal address never does. nginx logs a request when it
+  // notices its end, a moment after ours.
+  for (int i = 0; i < 300 && nginx->sessionLog().find(" localhost 200 ") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_NE(nginx->sessionLog().find(" - 200 /files/data.bin"), std::string::npos) << nginx->sessionLog();
+  EXPECT_NE(nginx->sessionLog().find(" localhost 200 /files/data.bin"), std::string::npos)
+      << nginx->sessionLog();
+}
+
+TEST_F(HttpsPeerTest, BasicCredentialsGoInsideTheSession) {
+  Get(nginx->url("/auth/data.bin"));
+  EXPECT_EQ(client->StatusCode(), 401);
+  client->Username = NginxPeer::kUser;
+  client->Password = NginxPeer::kPassword;
+  Get(nginx->url("/auth/data.bin"));
+  EXPECT_EQ(client->StatusCode(), 200);
+  EXPECT_TRUE(recorder.body == Data());
 }
 
 TEST_F(HttpsPeerTest, EveryBadCertificateIsRefusedWithItsReasonAndAcceptedWhenNotChecked) {

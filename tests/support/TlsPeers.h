@@ -40,7 +40,7 @@ public:
   // https://127.0.0.1:port/path (http:// for the plain server).
   std::string url(const std::string &path, Server server = trusted) const;
   // One line per request served: "r" when its TLS session was resumed, "." when it was not, the
-  // status and the path.
+  // name asked for by SNI ("-" for none), the status and the path.
   std::string sessionLog() const;
 
 private:
