@@ -343,6 +343,33 @@ TEST_F(HttpPartFixture, StallsEndByTimeOut) {
   }
 }
 
+// An https part whose server does not speak TLS: a stalled handshake is a part that never
+// connected, ended by the time-out; a plain http reply is no handshake, and nothing of it is written.
+TEST_F(HttpPartFixture, HttpsWithoutATlsServer) {
+  {
+    ScriptedServer silent({{Stall()}});
+    Make("https://127.0.0.1:" + std::to_string(silent.port()) + "/f", 0, 0);
+    part->Get();
+    RunUntil(
+        loop, [] { return false; }, 120);
+    EXPECT_EQ(Transcript(), "");
+    part->TimeOut();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(Transcript(), "error Timeout");
+    part.reset();
+    loop.runOnce(0);
+  }
+  transcript.clear();
+  ends = 0;
+  ScriptedServer plain({{Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"), Drain()}});
+  Make("https://127.0.0.1:" + std::to_string(plain.port()) + "/f", 0, 0);
+  part->Get();
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(Transcript(), "error Couldn't connect to host");
+  EXPECT_EQ(part->Protocol(), "https");
+  EXPECT_EQ(ReadWholeFile(PartFile()), "");
+}
+
 TEST_F(HttpPartFixture, RangeMovedFurtherWhileFull) {
   ScriptedServer server({{ReadRequest(), Send(Header(Partial(0, kSize)) + RemoteBytes(0, kSize)), Stall()}});
   Make("http://127.0.0.1:" + std::to_string(server.port()) + "/f", 0, 99);
