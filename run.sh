@@ -3,7 +3,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 "$top/scripts/install-deps.sh" packages-build.txt packages-test.txt
-"$top/scripts/build.sh" build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+"$top/scripts/build.sh" build/release -DCMAKE_BUILD_TYPE=Release
 bin="$top/build/release/src/app"
 if [[ -x "$bin/velmora" && -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
   exec "$bin/velmora" "$@"

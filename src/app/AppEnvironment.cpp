@@ -9,7 +9,7 @@ namespace velmora {
 
 std::unique_ptr<TAppEnvironment> TAppEnvironment::Start() {
   // The user's decimal separator for shown numbers; files are written locale-free.
-  std::setlocale(LC_NUMERIC, "");
+  static_cast<void>(std::setlocale(LC_NUMERIC, "")); // an unknown locale keeps "C"
   auto app = std::make_unique<TAppEnvironment>();
   app->Paths = platform::Paths::Compute(platform::SystemEnvironment(), platform::RunningProgramFile());
   const auto note = [&](const std::string &problem) {

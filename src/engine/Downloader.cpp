@@ -168,6 +168,7 @@ void TDownloader::CheckSlotsForTimeOut(uint32_t CurrentTick) {
     const int32_t mirrorTimeOut = context_.Settings.ReadInteger(kOptions, "MirrorTimeOutTime", 10000);
     // A time-out may change the list of slots, so walk a copy.
     std::vector<TPartDownloadSlot *> slots;
+    slots.reserve(static_cast<size_t>(std::max(Slots.NumberOfSlots(), 0)));
     for (int32_t i = 0; i < Slots.NumberOfSlots(); ++i)
       slots.push_back(Slots.GetSlot(i));
     for (TPartDownloadSlot *slot : slots) {

@@ -4,6 +4,7 @@
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
 
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -14,16 +15,6 @@ namespace {
 constexpr std::string_view kOptions = "Options";
 constexpr int32_t kDefaultTimeOutTime = 30000;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // Addresses carry names percent-encoded ("My%20Files"); the server knows them as they are. A
 // decoded CR, LF or NUL is refused by the client, so it can never split a command.
 std::string PercentDecoded(std::string_view text) {
@@ -31,8 +22,8 @@ std::string PercentDecoded(std::string_view text) {
   decoded.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size()) {
-      const int high = HexValue(text[i + 1]);
-      const int low = HexValue(text[i + 2]);
+      const int high = HexDigitValue(text[i + 1]);
+      const int low = HexDigitValue(text[i + 2]);
       if (high >= 0 && low >= 0) {
         decoded += static_cast<char>(high * 16 + low);
         i += 2;
@@ -381,6 +372,8 @@ void TFTPPartDownloader::CompletionCheck(uint16_t Error) {
   const bool complete = needed >= 0 ? size >= needed : Error == 0;
   if (complete)
     State = pdsDone;
+  else if (const int writeError = Client_ ? Client_->LocalWriteError() : 0; writeError != 0)
+    Fail(fmeConnectionLost, Words.CouldntWrite + " " + PartFileName + ": " + std::strerror(writeError));
   else
     FailConnection(Error);
 }

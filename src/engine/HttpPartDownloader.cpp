@@ -103,9 +103,7 @@ void THTTPPartDownloader::Get() {
     Paused = false;
     detached_ = false;
     stopped_ = false;
-    accepting_ = false;
-    responseAccepted_ = false;
-    announcedTotal_ = -1;
+    fruitlessReplies_ = 0;
     Client_->URL = Url.Url;
     ApplyCredentials();
     ApplyProxy();
@@ -113,31 +111,39 @@ void THTTPPartDownloader::Get() {
     Client_->Accept = "*/*";
     Client_->Agent = "Velmora";
     Client_->ReceiveStream = nullptr;
-
-    std::string error;
-    file_ = TPartFile::Open(PartFileName, &error);
-    if (!file_.IsOpen())
-      throw std::runtime_error("Couldn't open part file " + error);
-    Received = file_.Size();
-    if (Received < 0)
-      throw std::runtime_error("Couldn't read the size of " + PartFileName);
-    running_ = true;
-    if (EndByte > 0 && Received >= RangeLength()) {
-      FinishWithoutRequest();
-      return;
-    }
-    Client_->ContentRangeBegin = StartByte + Received;
-    Client_->ContentRangeEnd.reset();
-    LastActivityTick = platform::GetTickCount();
-    try {
-      Client_->StartGet();
-    } catch (...) {
-      running_ = false;
-      file_.Close();
-      throw;
-    }
-    ++requestsStarted_;
+    StartRequest();
   });
+}
+
+void THTTPPartDownloader::StartRequest() {
+  accepting_ = false;
+  responseAccepted_ = false;
+  announcedTotal_ = -1;
+  replyLast_ = -1;
+  std::string error;
+  file_ = TPartFile::Open(PartFileName, &error);
+  if (!file_.IsOpen())
+    throw std::runtime_error("Couldn't open part file " + error);
+  Received = file_.Size();
+  if (Received < 0)
+    throw std::runtime_error("Couldn't read the size of " + PartFileName);
+  running_ = true;
+  if (EndByte > 0 && Received >= RangeLength()) {
+    FinishWithoutRequest();
+    return;
+  }
+  receivedAtRequest_ = Received;
+  Client_->ContentRangeBegin = StartByte + Received;
+  Client_->ContentRangeEnd.reset();
+  LastActivityTick = platform::GetTickCount();
+  try {
+    Client_->StartGet();
+  } catch (...) {
+    running_ = false;
+    file_.Close();
+    throw;
+  }
+  ++requestsStarted_;
 }
 
 void THTTPPartDownloader::ApplyCredentials() {
@@ -252,6 +258,8 @@ void THTTPPartDownloader::OnSessionConnected() {
     if (detached_)
       return;
     LastActivityTick = platform::GetTickCount();
+    if (State != pdsConnecting && State != pdsConnected)
+      return; // the part asks again after a short reply: to its owner it is still under way
     State = pdsConnected;
     Notify();
   });
@@ -305,6 +313,7 @@ void THTTPPartDownloader::AcceptResponse(int32_t status) {
       return;
     }
     total = range.Total >= 0 ? range.Total : (range.End >= 0 ? range.End + 1 : -1);
+    replyLast_ = range.End;
     resumable = true;
   } else {
     const bool rangeIgnored = offset != 0;
@@ -397,8 +406,8 @@ bool THTTPPartDownloader::WriteBody(const char *data, int64_t length) {
     Received += length;
     return true;
   }
-  ReportError("procedure THTTPPartDownloader.OnDocData", PartFileName + ": " + std::strerror(errno));
-  Fail(fmeConnectionLost, Words.LostConnectionToServer);
+  // A full disk is no fault of the server's: the status says what happened.
+  Fail(fmeConnectionLost, Words.CouldntWrite + " " + PartFileName + ": " + std::strerror(errno));
   Stop();
   return false;
 }
@@ -416,6 +425,9 @@ void THTTPPartDownloader::OnRequestDone(uint16_t Error) {
 void THTTPPartDownloader::EndRequest(uint16_t Error) {
   const bool hadData = State == pdsDownloading || State == pdsRangeComplete;
   const bool complete = Complete(Error);
+  const bool shortReply = !complete && ShortReplyEnded(Error);
+  if (shortReply && AskAgain())
+    return;
   running_ = false;
   accepting_ = false;
   LastActivityTick = platform::GetTickCount();
@@ -439,7 +451,11 @@ void THTTPPartDownloader::EndRequest(uint16_t Error) {
     Fail(fmeCouldntConnect, Words.CertificateNotTrusted);
   } else if (complete) {
     State = pdsDone;
-  } else if (hadData) {
+  } else if (IsHttpRefusal(Error)) {
+    // What the server sent could not be taken: its reason tells more than a connection word.
+    const std::string &word = hadData ? Words.LostConnectionToServer : Words.CouldntConnectToHost;
+    Fail(hadData ? fmeConnectionLost : fmeCouldntConnect, ShownReason(Client_->ReasonPhrase(), word));
+  } else if (hadData || shortReply) {
     Fail(fmeConnectionLost, Words.LostConnectionToServer);
   } else {
     ReportTlsFailure(Error);
@@ -457,6 +473,26 @@ bool THTTPPartDownloader::Complete(uint16_t Error) const {
   if (total >= 0)
     return StartByte + Received >= total;
   return Error == 0 && !stopped_; // no length announced: only a clean close ends the body
+}
+
+// A 206 whose body ended by its own framing (its length, its last chunk, or every byte its range
+// promised) before the part was whole.
+bool THTTPPartDownloader::ShortReplyEnded(uint16_t Error) const {
+  if (Error != 0 || replyLast_ < 0 || stopped_ || Aborted || Paused || detached_ || State == pdsError ||
+      State == pdsAuthRequired)
+    return false;
+  const THttpCli &client = *Client_;
+  return client.Chunked() || client.ContentLength() >= 0 || StartByte + Received > replyLast_;
+}
+
+// Asks for the rest on a new connection; false when the replies bring nothing or it cannot start.
+bool THTTPPartDownloader::AskAgain() {
+  fruitlessReplies_ = Received > receivedAtRequest_ ? 0 : fruitlessReplies_ + 1;
+  if (fruitlessReplies_ > kMaxFruitlessReplies)
+    return false;
+  running_ = false;
+  file_.Close();
+  return GuardedVoid("procedure THTTPPartDownloader.Get", [&] { StartRequest(); });
 }
 
 } // namespace velmora

@@ -36,9 +36,13 @@ struct THttpPartContext {
 // a part with an end is done when the file holds the whole range; a part without an end when it
 // reaches the file size the server announced (or, when the server announced none, when the server
 // closed the connection cleanly after the body). The part file is open only while a request runs,
-// and only body bytes of a successful response that start where the file ends are written.
+// and only body bytes of a successful response that start where the file ends are written. A whole
+// 206 reply that carries less than the part still needs is progress: the part asks again from
+// where it stands, until kMaxFruitlessReplies replies in a row have brought nothing.
 class THTTPPartDownloader : public TPartDownloader {
 public:
+  static constexpr int kMaxFruitlessReplies = 3;
+
   THTTPPartDownloader(const THttpPartContext &context, std::string_view Url, const std::string &FileName,
                       int64_t StartB, int64_t EndB);
   ~THTTPPartDownloader() override;
@@ -59,6 +63,7 @@ private:
   void ApplyProxy();
   void ApplyTls();
   void ReportTlsFailure(uint16_t Error);
+  void StartRequest();
   void FinishWithoutRequest();
 
   void OnSessionConnected();
@@ -71,6 +76,8 @@ private:
   void OnRequestDone(uint16_t Error);
   void EndRequest(uint16_t Error);
   bool Complete(uint16_t Error) const;
+  bool ShortReplyEnded(uint16_t Error) const;
+  bool AskAgain();
 
   const THttpPartContext &context_;
   const bool secure_;
@@ -82,6 +89,9 @@ private:
   bool stopped_ = false;          // we ended the transfer ourselves
   bool responseAccepted_ = false; // a 200 or 206 of this request was taken as the part's data
   int64_t announcedTotal_ = -1;   // size of the whole file as this response gave it; -1 none
+  int64_t replyLast_ = -1;        // offset of the last byte the accepted 206 promised; -1 none
+  int64_t receivedAtRequest_ = 0; // Received when the current request started
+  int fruitlessReplies_ = 0;      // whole 206 replies in a row that brought no byte
   // Each StartGet is followed by exactly one OnRequestDone; those of requests ended before the
   // current one started arrive first and are passed over.
   uint64_t requestsStarted_ = 0;

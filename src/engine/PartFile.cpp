@@ -64,8 +64,11 @@ bool TPartFile::WriteAt(int64_t offset, std::string_view data) {
     const ssize_t written = ::pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset));
     if (written < 0 && errno == EINTR)
       continue;
-    if (written <= 0)
+    if (written <= 0) {
+      if (written == 0)
+        errno = EIO; // no progress, and the system named no reason
       return false;
+    }
     data.remove_prefix(static_cast<std::size_t>(written));
     offset += written;
   }

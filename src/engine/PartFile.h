@@ -28,7 +28,7 @@ public:
   bool IsOpen() const { return fd_ >= 0; }
   // The current size, or -1 when it cannot be read.
   int64_t Size() const;
-  // Writes all of data at offset; false on any failure (a full disk among them).
+  // Writes all of data at offset; false on any failure (a full disk among them), errno says which.
   bool WriteAt(int64_t offset, std::string_view data);
   bool Truncate(int64_t length);
   // For the first part, which the join turns into the final file: the kernel starts writing what

@@ -5,6 +5,7 @@
 #include "shell/ReportError.h"
 
 #include <algorithm>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace velmora {
@@ -586,7 +587,7 @@ void TFtpClient::GetStep() {
   dataClosed_ = false;
   replyComplete_ = false;
   dataError_ = 0;
-  writeFailed_ = false;
+  localWriteError_ = 0;
   if (!file_.Open(LocalFileName, LocalStartAt, ShareMode)) {
     FailWithText(550, "Unable to open local file " + LocalFileName, 550);
     return;
@@ -673,7 +674,7 @@ void TFtpClient::DataAvailable() {
     Touch();
     byteCount_ += got;
     if (!file_.Write(block_.get(), static_cast<std::size_t>(got))) {
-      writeFailed_ = true;
+      localWriteError_ = file_.WriteError();
       if (Display("! Error writing local file"))
         StopReceiving(0);
     }
@@ -716,8 +717,8 @@ void TFtpClient::FinishTransfer() {
   StartDownloadAt = 0;
   file_.Close();
   uint16_t error = dataError_;
-  if (error == 0 && writeFailed_) {
-    lastResponse_ = "550 Error writing local file " + LocalFileName;
+  if (error == 0 && localWriteError_ != 0) {
+    lastResponse_ = "550 Error writing local file " + LocalFileName + ": " + std::strerror(localWriteError_);
     statusCode_ = 550;
     error = 550;
   }

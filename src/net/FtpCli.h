@@ -52,7 +52,7 @@ enum TFtpOption : uint32_t {
 class TFtpClient {
 public:
   // Bytes read from the data connection in one go.
-  static constexpr int64_t kDataBlockSize = 64 * 1024;
+  static constexpr int64_t kDataBlockSize = int64_t{64} * 1024;
   // Bytes read from the control connection in one go.
   static constexpr int64_t kControlBlockSize = 4096;
 
@@ -90,6 +90,8 @@ public:
   // The size the last SIZE reply gave; 0 before it, -1 when the reply held no readable size.
   int64_t SizeResult() const { return sizeResult_; }
   int64_t ByteCount() const { return byteCount_; }
+  // Why the last retrieve could not write its local file (an errno value); 0 when it could.
+  int LocalWriteError() const { return localWriteError_; }
   TFtpRequest RequestType() const { return requestType_; }
   // From the start of a request until its OnRequestDone has been delivered.
   bool RequestPending() const { return requestPending_; }
@@ -219,7 +221,7 @@ private:
   bool dataClosed_ = false;
   bool replyComplete_ = false;
   uint16_t dataError_ = 0;
-  bool writeFailed_ = false;
+  int localWriteError_ = 0;
   std::unique_ptr<char[]> block_;
 };
 

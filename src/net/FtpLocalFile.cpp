@@ -10,6 +10,7 @@ namespace velmora {
 
 bool TFtpLocalFile::Open(const std::string &path, int64_t startAt, TFtpShareMode mode) {
   Close();
+  writeError_ = 0;
   if (path.empty() || startAt < 0)
     return false;
   const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | (startAt == 0 ? O_CREAT : 0);
@@ -36,14 +37,18 @@ bool TFtpLocalFile::Write(const char *data, std::size_t length) {
     const ssize_t written = pwrite(fd_, data, length, position_);
     if (written < 0 && errno == EINTR)
       continue;
-    if (written <= 0)
+    if (written <= 0) {
+      writeError_ = written == 0 ? EIO : errno;
       return false;
+    }
     data += written;
     length -= static_cast<std::size_t>(written);
     position_ += written;
   }
-  if (fd_ < 0)
+  if (fd_ < 0) {
+    writeError_ = EBADF;
     return false;
+  }
   writeBehind_.Written(fd_, position_);
   return true;
 }

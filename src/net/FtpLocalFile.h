@@ -30,8 +30,10 @@ public:
   // zeros that passes for data. No symbolic link is followed. Every mode but compat and deny-none
   // takes an exclusive advisory lock, so two transfers never write the same file at once.
   bool Open(const std::string &path, int64_t startAt, TFtpShareMode mode);
-  // Writes all of data at the current position and moves past it; false on any failure.
+  // Writes all of data at the current position and moves past it; false on any failure, which
+  // WriteError then names (an errno value; 0 while every write succeeded).
   bool Write(const char *data, std::size_t length);
+  int WriteError() const { return writeError_; }
   // For a file that is flushed soon after it is complete: the kernel writes it as it arrives.
   void WriteBehind(bool on) { writeBehind_.SetOn(on); }
   bool IsOpen() const { return fd_ >= 0; }
@@ -40,6 +42,7 @@ public:
 private:
   int fd_ = -1;
   int64_t position_ = 0;
+  int writeError_ = 0;
   platform::WriteBehind writeBehind_;
 };
 

@@ -24,7 +24,7 @@ struct TFtpReplyLine {
 class TFtpReplyReader {
 public:
   static constexpr std::size_t kMaxLineLength = 4095;
-  static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+  static constexpr std::size_t kMaxReplyBytes = std::size_t{64} * 1024;
 
   enum TError { frNone, frLineTooLong, frReplyTooLong, frMalformedReply };
 

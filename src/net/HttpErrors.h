@@ -21,6 +21,13 @@ inline constexpr uint16_t ConnectionLost = 10;
 inline constexpr uint16_t HandlerFailed = 11;
 } // namespace httperr
 
+// Whether the client refused what the server sent (or where it led): the reason phrase says why.
+inline bool IsHttpRefusal(uint16_t error) {
+  return error == httperr::LineTooLong || error == httperr::HeaderTooLarge ||
+         error == httperr::MalformedResponse || error == httperr::TooManyRedirects ||
+         error == httperr::BadRedirect || error == httperr::InvalidRequest;
+}
+
 // A refusal of the HTTP client, such as a request started while another one runs.
 class EHttpException : public std::runtime_error {
 public:

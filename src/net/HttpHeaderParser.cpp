@@ -156,6 +156,8 @@ THttpHeaderParser::TStep THttpHeaderParser::Next() {
       if (lines_ == 0 || BlankLineIsAQuirk(begin_))
         continue; // blank lines before the status line carry nothing
       done_ = true;
+      if (head_.Chunked)
+        head_.ContentLength = -1; // the chunks say where the body ends
       return hpHeaderEnd;
     }
     if (++lines_ > kMaxHeaderLines)
@@ -169,7 +171,8 @@ THttpHeaderParser::TStep THttpHeaderParser::TakeLine(std::string_view line) {
   head_.ReceivedHeaders.emplace_back(line);
   if (lines_ == 1)
     return TakeStatusLine(line) ? hpLine : Fail(httperr::MalformedResponse, "Malformed HTTP status line");
-  return TakeField(line) ? hpLine : Fail(httperr::MalformedResponse, "Malformed HTTP header line");
+  const char *refusal = TakeField(line);
+  return refusal == nullptr ? hpLine : Fail(httperr::MalformedResponse, refusal);
 }
 
 bool THttpHeaderParser::TakeStatusLine(std::string_view line) {
@@ -191,12 +194,12 @@ bool THttpHeaderParser::TakeStatusLine(std::string_view line) {
   return true;
 }
 
-bool THttpHeaderParser::TakeField(std::string_view line) {
+const char *THttpHeaderParser::TakeField(std::string_view line) {
   if (line.front() == ' ' || line.front() == '\t')
-    return true; // a folded continuation: nothing the client reads is ever folded
+    return nullptr; // a folded continuation: nothing the client reads is ever folded
   const auto colon = line.find(':');
   if (colon == std::string_view::npos)
-    return true;
+    return nullptr;
   const std::string name = LowerText(TrimBlanks(line.substr(0, colon)));
   const std::string_view value = TrimBlanks(line.substr(colon + 1));
   if (name == "location") {
@@ -207,12 +210,14 @@ bool THttpHeaderParser::TakeField(std::string_view line) {
   } else if (name == "content-length") {
     int64_t length = 0;
     if (!ParseContentLength(value, length) || (head_.ContentLength >= 0 && head_.ContentLength != length))
-      return false;
+      return "Malformed HTTP Content-Length";
     head_.ContentLength = length;
   } else if (name == "content-range") {
     if (!ParseContentRange(value, head_.ContentRange))
-      return false;
+      return "Malformed HTTP Content-Range";
     head_.HasContentRange = true;
+  } else if (name == "transfer-encoding") {
+    return TakeTransferCoding(value);
   } else if (name == "accept-ranges") {
     head_.AcceptRanges = std::string(value);
   } else if (name == "content-type") {
@@ -220,7 +225,23 @@ bool THttpHeaderParser::TakeField(std::string_view line) {
   } else if (name == "www-authenticate") {
     head_.AuthenticateValues.emplace_back(value);
   }
-  return true;
+  return nullptr;
+}
+
+const char *THttpHeaderParser::TakeTransferCoding(std::string_view value) {
+  // Only chunked can be undone here, and only as the one coding: bytes in any other coding
+  // (gzip, or chunked applied twice) would be stored as if they were the file.
+  while (!value.empty()) {
+    const auto comma = value.find(',');
+    const std::string coding = LowerText(TrimBlanks(value.substr(0, comma)));
+    value.remove_prefix(comma == std::string_view::npos ? value.size() : comma + 1);
+    if (coding.empty() || coding == "identity")
+      continue;
+    if (coding != "chunked" || head_.Chunked)
+      return "Unsupported HTTP transfer coding";
+    head_.Chunked = true;
+  }
+  return nullptr;
 }
 
 } // namespace velmora

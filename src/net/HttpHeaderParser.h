@@ -26,6 +26,8 @@ struct THttpResponseHead {
   std::string AcceptRanges;
   bool HasContentRange = false;
   TContentRange ContentRange;
+  // The body comes in chunked transfer coding; Content-Length, when also sent, does not count.
+  bool Chunked = false;
   std::vector<std::string> ReceivedHeaders; // every line, status line included
   std::vector<std::string> AuthenticateValues;
 };
@@ -39,7 +41,7 @@ class THttpHeaderParser {
 public:
   static constexpr std::size_t kAreaSize = 8192;
   static constexpr int kMaxHeaderLines = 256;
-  static constexpr std::size_t kMaxHeaderBytes = 128 * 1024;
+  static constexpr std::size_t kMaxHeaderBytes = std::size_t{128} * 1024;
 
   enum TStep {
     hpNeedMore,  // no complete line in the area yet
@@ -73,7 +75,9 @@ private:
   TStep Fail(uint16_t number, std::string text);
   TStep TakeLine(std::string_view line);
   bool TakeStatusLine(std::string_view line);
-  bool TakeField(std::string_view line);
+  // nullptr, or why the line is refused.
+  const char *TakeField(std::string_view line);
+  const char *TakeTransferCoding(std::string_view value);
   bool BlankLineIsAQuirk(std::size_t afterBlank) const;
 
   std::vector<char> area_;

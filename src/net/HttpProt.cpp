@@ -52,8 +52,8 @@ std::string ErrorText(int32_t error) {
 
 } // namespace
 
-THttpCli::THttpCli(platform::EventLoop &loop, TByteStreamFactory streamFactory)
-    : loop_(loop), stream_(MakeTlsStream(loop, std::move(streamFactory))), body_(new char[kBodyBlockSize]) {
+THttpCli::THttpCli(platform::EventLoop &loop, const TByteStreamFactory &streamFactory)
+    : loop_(loop), stream_(MakeTlsStream(loop, streamFactory)), body_(new char[kBodyBlockSize]) {
   stream_->OnDnsLookupDone = [this](uint16_t error) { Handle([&] { LookupDone(error); }); };
   stream_->OnSessionConnected = [this](uint16_t error) { Handle([&] { Connected(error); }); };
   stream_->OnDataAvailable = [this](uint16_t) { Handle([&] { DataAvailable(); }); };
@@ -99,6 +99,7 @@ void THttpCli::StartGet() {
   reasonPhrase_.clear();
   location_ = URL;
   redirects_ = 0;
+  target_.reset();
   rangeBegin_ = ContentRangeBegin;
   rangeEnd_ = ContentRangeEnd;
   ContentRangeBegin.reset();
@@ -131,6 +132,7 @@ void THttpCli::StartGet() {
 
 void THttpCli::ResetForHop() {
   parser_.Reset();
+  chunks_.Reset();
   headerInProgress_ = false;
   bodyWanted_ = false;
   bodyCount_ = 0;
@@ -410,7 +412,7 @@ void THttpCli::DeliverRemainder() {
   std::memcpy(body_.get(), remainder.data(), length);
   parser_.ClearRemainder();
   if (length > 0)
-    DeliverBody(body_.get(), length);
+    TakeBody(body_.get(), length);
 }
 
 bool THttpCli::ResolveRedirect() {
@@ -453,7 +455,35 @@ void THttpCli::FollowRedirect() {
 void THttpCli::ReceiveBody() {
   const int64_t received = stream_->Receive(body_.get(), static_cast<int64_t>(kBodyBlockSize));
   if (received > 0)
-    DeliverBody(body_.get(), static_cast<std::size_t>(received));
+    TakeBody(body_.get(), static_cast<std::size_t>(received));
+}
+
+void THttpCli::TakeBody(const char *data, std::size_t length) {
+  if (!head().Chunked) {
+    DeliverBody(data, length);
+    return;
+  }
+  // Only the payload of the chunks is body; their framing never reaches the caller.
+  const TGuard guard = Guard();
+  std::string_view input(data, length);
+  for (;;) {
+    const THttpChunkDecoder::TStep step = chunks_.Next(input);
+    switch (step.Kind) {
+    case THttpChunkDecoder::ckPayload:
+      DeliverBody(step.Payload.data(), step.Payload.size());
+      if (!Same(guard) || connectionEnded_)
+        return;
+      break;
+    case THttpChunkDecoder::ckNeedMore:
+      return;
+    case THttpChunkDecoder::ckEnd:
+      EndOfConnection(); // the last chunk and the trailer are in: nothing more belongs to the body
+      return;
+    case THttpChunkDecoder::ckError:
+      Fail(chunks_.ErrorNumber(), chunks_.ErrorText());
+      return;
+    }
+  }
 }
 
 void THttpCli::DeliverBody(const char *data, std::size_t length) {
@@ -512,8 +542,9 @@ void THttpCli::EndOfConnection() {
     return;
   if (state_ == httpAwaitingHeader && parser_.LinesTaken() == 0)
     SetFailure(httperr::ConnectionLost, "Connection closed without a response");
-  else if (state_ == httpReceivingBody && bodyWanted_ && head().ContentLength >= 0 &&
-           bodyCount_ < head().ContentLength)
+  else if (state_ == httpReceivingBody && bodyWanted_ &&
+           (head().Chunked ? !chunks_.Finished()
+                           : head().ContentLength >= 0 && bodyCount_ < head().ContentLength))
     SetFailure(httperr::ConnectionLost, "Connection closed before the end of the body");
   Complete();
 }
@@ -521,6 +552,11 @@ void THttpCli::EndOfConnection() {
 void THttpCli::SetFailure(uint16_t error, const std::string &text) {
   if (errorCode_ != 0)
     return;
+  // Callers show a word for the kind of failure; the debug output says exactly what happened.
+  DebugNote(target_ ? "GET http://" + target_->HostForAddress() + ":" + std::to_string(target_->Port) +
+                          target_->RequestPath()
+                    : "GET",
+            text);
   errorCode_ = error;
   parser_.Head().StatusCode = 404;
   reasonPhrase_ = text;

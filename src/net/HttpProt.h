@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/ByteStream.h"
+#include "net/HttpChunkDecoder.h"
 #include "net/HttpErrors.h"
 #include "net/HttpHeaderParser.h"
 #include "net/TlsStream.h"
@@ -44,9 +45,9 @@ class THttpCli {
 public:
   static constexpr int kMaxRedirects = 10;
   // Bytes read from the connection in one go once the body is arriving.
-  static constexpr std::size_t kBodyBlockSize = 64 * 1024;
+  static constexpr std::size_t kBodyBlockSize = std::size_t{64} * 1024;
 
-  explicit THttpCli(platform::EventLoop &loop, TByteStreamFactory streamFactory = MakeTcpStream);
+  explicit THttpCli(platform::EventLoop &loop, const TByteStreamFactory &streamFactory = MakeTcpStream);
   ~THttpCli();
   THttpCli(const THttpCli &) = delete;
   THttpCli &operator=(const THttpCli &) = delete;
@@ -79,6 +80,8 @@ public:
   int64_t ContentLength() const { return head().ContentLength; }
   const std::string &ContentType() const { return head().ContentType; }
   const std::string &AcceptRanges() const { return head().AcceptRanges; }
+  // The body came in chunked transfer coding: only its last chunk ends it well.
+  bool Chunked() const { return head().Chunked; }
   // The Content-Range of the response (of a 206 or a 416), so the caller can check the start
   // against the offset it asked for; all -1 when there was none.
   const TContentRange &ReplyContentRange() const { return head().ContentRange; }
@@ -136,6 +139,7 @@ private:
   void FollowRedirect();
   void DeliverRemainder();
   void ReceiveBody();
+  void TakeBody(const char *data, std::size_t length);
   void DeliverBody(const char *data, std::size_t length);
   void ConnectionClosed(uint16_t error);
   void EndOfConnection();
@@ -176,6 +180,7 @@ private:
   bool bodyWanted_ = false;
   bool readyPosted_ = false;
   THttpHeaderParser parser_;
+  THttpChunkDecoder chunks_;
   std::unique_ptr<char[]> body_;
   int64_t bodyCount_ = 0;
   int64_t deliveries_ = 0;

@@ -168,7 +168,8 @@ uint16_t WSocketResolvePort(std::string_view port, std::string_view proto) {
   servent entry{};
   servent *found = nullptr;
   char scratch[1024];
-  const std::string name(trimmed), protoName(proto);
+  const std::string &name = trimmed;
+  const std::string protoName(proto);
   if (getservbyname_r(name.c_str(), protoName.c_str(), &entry, scratch, sizeof scratch, &found) != 0 ||
       found == nullptr)
     throw ESocketException("WSocketResolvePort: Cannot convert port '" + name + "', Error #" +

@@ -401,7 +401,7 @@ void TTlsStream::Abort() {
   inner_->Abort();
 }
 
-std::unique_ptr<TTlsStream> MakeTlsStream(platform::EventLoop &loop, TByteStreamFactory inner) {
+std::unique_ptr<TTlsStream> MakeTlsStream(platform::EventLoop &loop, const TByteStreamFactory &inner) {
   return std::make_unique<TTlsStream>(loop, inner(loop));
 }
 

@@ -87,6 +87,6 @@ private:
 };
 
 // A TCP connection able to speak TLS: what the HTTP client uses.
-std::unique_ptr<TTlsStream> MakeTlsStream(platform::EventLoop &loop, TByteStreamFactory inner);
+std::unique_ptr<TTlsStream> MakeTlsStream(platform::EventLoop &loop, const TByteStreamFactory &inner);
 
 } // namespace velmora

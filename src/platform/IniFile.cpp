@@ -11,6 +11,7 @@ namespace {
 
 // Record files are a few hundred bytes; anything near this is not one of ours.
 constexpr uint64_t kMaxIniFileBytes = uint64_t{16} << 20;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -79,8 +80,8 @@ IniFile IniFile::FromText(std::string_view text) {
 
 void IniFile::parse(std::string_view text) {
   sections_.clear();
-  if (text.substr(0, 3) == "\xEF\xBB\xBF")
-    text.remove_prefix(3);
+  if (text.starts_with(kByteOrderMark))
+    text.remove_prefix(kByteOrderMark.size());
   sections_.push_back(Section{"", false, {}});
   Section *current = &sections_.back();
   for (std::string_view raw : SplitLines(text)) {
@@ -129,6 +130,10 @@ std::string IniFile::toText() const {
     for (const Line &line : section.lines)
       text += line.isEntry ? line.key + "=" + line.text + "\n" : line.text + "\n";
   }
+  // A kept first line that begins with the byte-order mark's bytes would lose them to the reader's
+  // skip on the next load: a mark in front keeps them.
+  if (text.starts_with(kByteOrderMark))
+    text.insert(0, kByteOrderMark);
   return text;
 }
 

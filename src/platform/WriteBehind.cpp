@@ -6,7 +6,7 @@ namespace velmora::platform {
 
 namespace {
 
-constexpr int64_t kStep = 8 * 1024 * 1024;
+constexpr int64_t kStep = int64_t{8} * 1024 * 1024;
 
 } // namespace
 

@@ -46,6 +46,7 @@ constexpr std::array kOtherWords{
     Word{"7 Days", &TConstants::Days7},
     Word{"30 Days", &TConstants::Days30},
     Word{"Today", &TConstants::Today},
+    Word{"Couldn't write", &TConstants::CouldntWrite},
 };
 
 std::string Untranslated(std::string_view text) { return std::string(text); }

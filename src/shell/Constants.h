@@ -65,6 +65,7 @@ struct TConstants {
       LostConnectionToServer, CouldntLogin, CertificateNotTrusted;
   // Other shared words: answers, the unknown size, the top nodes of the view tree, the history views.
   std::string Yes, No, Unknown, All, Categories, Status, History, Hours24, Days7, Days30, Today;
+  std::string CouldntWrite;        // "Couldn't write", before a file name and the system's reason
   std::string ThankYouGreeting;    // "Thank you for using Velmora!"
   std::string TellAFriendMailLink; // mailto: link with the translated recommendation
   std::string ContactPageAddress;

@@ -1,15 +1,30 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace velmora {
 
-// Takes the text of an operation whose body failed and returns at once. Keeps no log and no
-// state, so any thread may call it; with VELMORA_DEBUG=1 the report goes to standard error.
+// Takes the text of an operation whose body failed and returns at once; any thread may call
+// it. With VELMORA_DEBUG=1 the report goes to standard error. The last reports are kept in
+// memory only, so that tests notice a failure nobody expected.
 void ReportError(std::string_view operation) noexcept;
 void ReportError(std::string_view operation, std::string_view detail) noexcept;
+
+// How many reports this process has made so far.
+uint64_t ReportCount() noexcept;
+// The texts ("operation: detail") of the last reports, oldest first; at most kKeptReports.
+constexpr size_t kKeptReports = 64;
+std::vector<std::string> RecentReports();
+
+// Tells what went wrong outside the program (a server's broken reply, a full disk) where the
+// user's message has no room for the detail; only with VELMORA_DEBUG=1, on standard error. It is
+// no report of a failure of the program's own.
+void DebugNote(std::string_view where, std::string_view detail) noexcept;
 
 namespace detail {
 void ReportCurrentException(std::string_view operation) noexcept;

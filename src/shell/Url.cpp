@@ -293,4 +293,14 @@ std::string ResolveLocation(TUrl base, std::string_view location) {
   return origin + RemoveDotSegments(base.Dir + std::string(location));
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
 } // namespace velmora

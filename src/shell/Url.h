@@ -60,4 +60,7 @@ private:
 // path). Empty when the location is empty or holds control characters.
 std::string ResolveLocation(TUrl base, std::string_view location);
 
+// The value of a hex digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
+
 } // namespace velmora

@@ -10,7 +10,7 @@ static_assert(std::endian::native == std::endian::little, "the bit reader loads 
 namespace velmora {
 
 namespace {
-constexpr size_t kInputBlock = 128 * 1024;
+constexpr size_t kInputBlock = size_t{128} * 1024;
 constexpr size_t kPadding = 8;
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "unzip/EntryExtraction.h"
 
 #include "unzip/BitReader.h"
+#include "unzip/CoveredSpans.h"
 #include "unzip/DosTime.h"
 #include "unzip/EntrySource.h"
 #include "unzip/Explode.h"
@@ -78,7 +79,8 @@ void DecompressEntryData(uint16_t method, uint16_t flags, IByteSource &source, T
 }
 
 int32_t ExtractEntryTo(const TZipArchive &archive, const TZipDirEntry &entry, int folder,
-                       const std::string &fileName, const TExtractOptions &options) {
+                       const std::string &fileName, const TExtractOptions &options,
+                       unzip::TCoveredSpans *covered) {
   TExtractionClaim claim;
   if (!claim.Held())
     return uzrBusy;
@@ -91,10 +93,12 @@ int32_t ExtractEntryTo(const TZipArchive &archive, const TZipDirEntry &entry, in
     return uzrUnsupportedMethod;
   if (((entry.Flags | Le16(local + 6)) & zfEncrypted) != 0)
     return uzrEncrypted;
+  uint64_t dataOffset = entry.HeaderOffset + kLocalHeaderSize + Le16(local + 26) + Le16(local + 28);
+  if (covered != nullptr && !covered->Claim(entry.HeaderOffset, dataOffset + entry.CompressedSize))
+    return uzrOverlapped;
   if (fileName.empty())
     return uzrDone;
 
-  uint64_t dataOffset = entry.HeaderOffset + kLocalHeaderSize + Le16(local + 26) + Le16(local + 28);
   if (dataOffset > archive.FileSize() || archive.FileSize() - dataOffset < entry.CompressedSize)
     return uzrReadError;
 

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-namespace velmora {
+namespace velmora::unzip {
 
 namespace {
 
@@ -39,4 +39,4 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   return m == mask.size();
 }
 
-} // namespace velmora
+} // namespace velmora::unzip

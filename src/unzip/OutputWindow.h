@@ -20,7 +20,7 @@ public:
 class TOutputWindow {
 public:
   static constexpr size_t kHistory = 32768;
-  static constexpr size_t kBlock = 256 * 1024;
+  static constexpr size_t kBlock = size_t{256} * 1024;
   static constexpr size_t kSlack = 512; // room for one longest match plus an 8-byte overshoot
 
   TOutputWindow(IByteSink &sink, uint64_t declaredSize);

@@ -1,6 +1,7 @@
 #include "unzip/Unzip.h"
 
 #include "shell/ReportError.h"
+#include "unzip/CoveredSpans.h"
 #include "unzip/EntryExtraction.h"
 #include "unzip/NameMask.h"
 #include "unzip/TargetFolder.h"
@@ -32,7 +33,7 @@ std::string Lowered(std::string text) {
 // A failure after which the walk ends with the count so far; any other ends it with uzrGivenUp.
 bool EndsWithCount(int32_t code) {
   return code == uzrCrcMismatch || code == uzrCannotWrite || code == uzrUnsupportedMethod ||
-         code == uzrEncrypted || code == uzrNoMoreEntries || code == uzrZip64;
+         code == uzrEncrypted || code == uzrNoMoreEntries || code == uzrZip64 || code == uzrOverlapped;
 }
 
 // The target folder is the user's choice, so it is made like mkdir -p; only what lies below it
@@ -66,9 +67,10 @@ TExtractReport ExtractArchiveBody(const std::string &archivePath, const std::str
   }
   const size_t nameMax = NameMaxOf(target.Get());
 
+  unzip::TCoveredSpans covered;
   TZipDirEntry entry;
   while (archive.Next(entry) == uzrDone) {
-    if (!MatchesMask(entry.Name, mask))
+    if (!unzip::MatchesMask(entry.Name, mask))
       continue;
     TEntryPath path;
     if (int32_t split = SplitEntryName(entry.Name, nameMax, path); split != uzrDone) {
@@ -77,7 +79,7 @@ TExtractReport ExtractArchiveBody(const std::string &archivePath, const std::str
     }
     TFileDescriptor entryFolder = OpenFolderBelow(target.Get(), path.Folders);
     int32_t code = entryFolder.Valid()
-                       ? ExtractEntryTo(archive, entry, entryFolder.Get(), path.FileName, options)
+                       ? ExtractEntryTo(archive, entry, entryFolder.Get(), path.FileName, options, &covered)
                        : uzrCannotWrite;
     if (code == uzrDone) {
       ++report.Extracted;
@@ -225,6 +227,8 @@ std::string DescribeUnzipResult(int32_t code) {
     return "An entry's name points outside the target folder; it was skipped";
   case uzrNameTooLong:
     return "An entry's name is longer than the file system allows; it was skipped";
+  case uzrOverlapped:
+    return "An entry's data overlaps another entry's (a zip bomb or a damaged archive); extraction stopped";
   case uzrGivenUp:
     return "Extraction given up";
   case uzrMissingName:

@@ -24,6 +24,7 @@ enum TUnzipResult : int32_t {
   uzrZip64 = -13,       // needs ZIP64 or spans several disks: refused rather than misread
   uzrUnsafeName = -14,  // the name would reach outside the target folder
   uzrNameTooLong = -15, // longer than the file system allows; never cut to another name
+  uzrOverlapped = -16,  // shares bytes with an entry extracted before: a zip bomb
   uzrGivenUp = -100,
   uzrMissingName = -500,
 };

@@ -22,8 +22,9 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 pid_t VelmoraGetRunner::Spawn(const std::vector<std::string> &arguments, const std::string &errorFile) {
   std::vector<std::string> words{VELMORA_GET_PROGRAM, "-q", "-d", out.path().string()};
   words.insert(words.end(), arguments.begin(), arguments.end());
-  const std::vector<std::string> environment{"VELMORA_HOME=" + home.path().string(), "PATH=/usr/bin:/bin"};
-  const pid_t pid = SpawnChild(words, &environment, {"", "", errorFile});
+  std::vector<std::string> variables{"VELMORA_HOME=" + home.path().string(), "PATH=/usr/bin:/bin"};
+  variables.insert(variables.end(), environment.begin(), environment.end());
+  const pid_t pid = SpawnChild(words, &variables, {"", "", errorFile});
   EXPECT_GT(pid, 0) << "velmora-get did not start";
   return pid;
 }

@@ -30,6 +30,8 @@ protected:
   int Run(const std::vector<std::string> &arguments, std::string &errors);
 
   TempDir home, out;
+  // Added to the program's environment, as NAME=value.
+  std::vector<std::string> environment;
 };
 
 } // namespace velmora::testing

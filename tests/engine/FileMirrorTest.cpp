@@ -1,4 +1,5 @@
 #include "engine/FileMirror.h"
+#include "support/ExpectReports.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,7 @@ TEST(MirrorList, GetMirrorMatchesTheAddressTextExactly) {
 }
 
 TEST(MirrorList, OutOfRangeAccessGivesNothingAndLeavesTheListAlone) {
+  const velmora::testing::ExpectReports expected; // each bad access is reported
   TMirrorList list = listWithPings({10, 20});
   EXPECT_EQ(list.Get(-1), nullptr);
   EXPECT_EQ(list.Get(2), nullptr);

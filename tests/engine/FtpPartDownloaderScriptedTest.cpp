@@ -1,6 +1,7 @@
 #include "engine/FtpPartDownloaderFixture.h"
 #include "engine/PartFile.h"
 #include "support/FtpScriptedServer.h"
+#include "support/SmallDisk.h"
 
 namespace velmora {
 namespace {
@@ -303,6 +304,20 @@ TEST_F(FtpPartScripted, IdleConnectionIsReusedForTheNextRange) {
   EXPECT_EQ(std::vector<std::string>(commands.end() - 3, commands.end()),
             (std::vector<std::string>{"PASV", "REST 5", "RETR f.bin"}));
   EXPECT_EQ(commands.size(), kLogonCommands.size() + 7);
+}
+
+TEST_F(FtpPartScripted, AFullDiskSaysSo) {
+  SmallDisk disk(dir.path(), 64 * 1024);
+  ASSERT_TRUE(disk.mounted()) << disk.error();
+  const std::string remote = RemoteBytes(0, 1024 * 1024);
+  FtpScriptedServer server({UpToSize("213 " + std::to_string(remote.size())) + Answer("350 Restarting at 0") +
+                            Retrieve(remote) + FtpScript{StallControl()}});
+  Make("ftp://127.0.0.1:" + std::to_string(server.port()) + "/pub/f.bin", 0, 0);
+  Start();
+  ASSERT_TRUE(RunToEnd()) << Transcript();
+  EXPECT_EQ(transcript.back(), "error Couldn't write " + PartFile() + ": No space left on device");
+  const std::string kept = ReadWholeFile(PartFile());
+  EXPECT_TRUE(kept == remote.substr(0, kept.size()));
 }
 
 TEST_F(FtpPartScripted, CompletePartFileAndAbortNeedNoServer) {

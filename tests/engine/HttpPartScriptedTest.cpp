@@ -3,10 +3,12 @@
 #include "engine/PartFile.h"
 #include "net/ScriptedServer.h"
 #include "platform/Tick.h"
+#include "support/SmallDisk.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace velmora {
 namespace {
@@ -28,6 +30,20 @@ std::string Partial(int64_t first, int64_t total, bool withLength = true) {
 }
 
 std::string Length(int64_t length) { return "Content-Length: " + std::to_string(length) + "\r\n"; }
+
+// data in chunked transfer coding, in chunks of the given size, with the last chunk.
+std::string Chunked(const std::string &data, std::size_t chunk) {
+  std::string body;
+  char size[32];
+  for (std::size_t at = 0; at < data.size(); at += chunk) {
+    const std::string piece = data.substr(at, chunk);
+    std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+    body += size + piece + "\r\n";
+  }
+  return body + "0\r\n\r\n";
+}
+
+const std::string kChunked = "Transfer-Encoding: chunked\r\n";
 
 struct PartCase {
   const char *name;
@@ -270,6 +286,93 @@ std::vector<PartCase> Cases() {
        "connected, error Service Unavailable",
        "",
        {}},
+      {"ChunkedPartialContentWithConnectionClose",
+       0,
+       0,
+       "",
+       0,
+       false,
+       {{ReadRequest(),
+         Send(Header(Partial(0, kSize, false) + kChunked + "Connection: close\r\n") + Chunked(all, 1000)),
+         CloseConnection()}},
+       "connected, resume-known yes, size-known 10000, downloading, done",
+       all,
+       {}},
+      {"ChunkedWinsOverAContentLength",
+       5000,
+       0,
+       RemoteBytes(5000, 1200),
+       kSize,
+       false,
+       {{ReadRequest(), Send(Header(Partial(6200, kSize) + kChunked) + Chunked(RemoteBytes(6200, 3800), 999)),
+         Stall()}},
+       "connected, resume-known yes, downloading, done",
+       RemoteBytes(5000, 5000),
+       {"Range: bytes=6200-"}},
+      {"ChunkedWholeFileWithoutALength",
+       0,
+       0,
+       "",
+       0,
+       false,
+       {{ReadRequest(), Send(Header(Ok(kChunked)) + Chunked(RemoteBytes(0, 3000), 64)), Stall()}},
+       "connected, resume-known no, size-known -1, downloading, done",
+       RemoteBytes(0, 3000),
+       {}},
+      {"MalformedChunkKeepsOnlyTheGoodChunks",
+       0,
+       0,
+       "",
+       0,
+       false,
+       {{ReadRequest(),
+         Send(Header(Partial(0, kSize, false) + kChunked) + "7d0\r\n" + RemoteBytes(0, 2000) + "\r\nxyz\r\n" +
+              RemoteBytes(2000, 100)),
+         Stall()}},
+       "connected, resume-known yes, size-known 10000, downloading, error Malformed chunk size",
+       RemoteBytes(0, 2000),
+       {}},
+      {"ChunkedCutOffBeforeTheLastChunk",
+       0,
+       0,
+       "",
+       0,
+       false,
+       {{ReadRequest(), Send(Header(Ok(kChunked)) + "7d0\r\n" + RemoteBytes(0, 2000) + "\r\n"),
+         CloseConnection()}},
+       "connected, resume-known no, size-known -1, downloading, error Lost connection to server",
+       RemoteBytes(0, 2000),
+       {}},
+      {"MalformedStatusLineSaysSo",
+       0,
+       0,
+       "",
+       0,
+       false,
+       {{ReadRequest(), Send("HTTP/1.0 OK\r\n\r\n"), Stall()}},
+       "connected, error Malformed HTTP status line",
+       "",
+       {}},
+      {"MalformedLengthSaysSo",
+       0,
+       0,
+       "",
+       0,
+       false,
+       {{ReadRequest(), Send(Header(Ok("Content-Length: 12abc\r\n"))), Stall()}},
+       "connected, error Malformed HTTP Content-Length",
+       "",
+       {}},
+      {"RefusedRedirectSaysSo",
+       0,
+       0,
+       "",
+       0,
+       false,
+       {{ReadRequest(), Send(Header("HTTP/1.0 302 Found\r\nLocation: ftp://127.0.0.1/f\r\n")), Stall()}},
+       "connected, error Invalid redirect location",
+       "",
+       {}},
       {"ClosedWithoutAResponse",
        0,
        0,
@@ -285,6 +388,70 @@ std::vector<PartCase> Cases() {
 
 INSTANTIATE_TEST_SUITE_P(Cases, HttpPartScriptedTest, ::testing::ValuesIn(Cases()),
                          [](const auto &row) { return std::string(row.param.name); });
+
+// A 206 for first..last of the file, with only those bytes.
+std::string ShortPartial(int64_t first, int64_t last, const std::string &framing = "length") {
+  const std::string head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) +
+                           "-" + std::to_string(last) + "/" + std::to_string(kSize) + "\r\n";
+  const std::string data = RemoteBytes(first, last - first + 1);
+  if (framing == "chunked")
+    return Header(head + kChunked) + Chunked(data, 777);
+  if (framing == "close")
+    return Header(head) + data;
+  return Header(head + Length(last - first + 1)) + data;
+}
+
+TEST_F(HttpPartFixture, ShortPartialRepliesAreProgressAndThePartAsksOnFromWhereItStands) {
+  // Every way a reply can say its body is whole: its length, its last chunk, every byte of its range.
+  ScriptedServer server({{ReadRequest(), Send(ShortPartial(0, 2499)), CloseConnection()},
+                         {ReadRequest(), Send(ShortPartial(2500, 4999, "chunked")), CloseConnection()},
+                         {ReadRequest(), Send(ShortPartial(5000, 7499, "close")), CloseConnection()},
+                         {ReadRequest(), Send(ShortPartial(7500, 9999)), Stall()}});
+  Make("http://127.0.0.1:" + std::to_string(server.port()) + "/f", 0, kSize - 1);
+  part->Get();
+  ASSERT_TRUE(RunToEnd()) << Transcript();
+  EXPECT_EQ(Transcript(),
+            "connected, resume-known yes, size-known 10000, downloading, resume-known yes, "
+            "downloading, resume-known yes, downloading, resume-known yes, range-complete, done");
+  EXPECT_TRUE(ReadWholeFile(part->PartFileName) == RemoteBytes(0, kSize));
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_NE(requests[i].find("Range: bytes=" + std::to_string(i * 2500) + "-\r\n"), std::string::npos)
+        << requests[i];
+}
+
+TEST_F(HttpPartFixture, PartialRepliesThatBringNothingEndInAnError) {
+  const std::string empty = Header(Partial(0, kSize, false) + Length(0));
+  std::vector<Script> connections(THTTPPartDownloader::kMaxFruitlessReplies + 1,
+                                  Script{ReadRequest(), Send(empty), Stall()});
+  ScriptedServer server(connections);
+  Make("http://127.0.0.1:" + std::to_string(server.port()) + "/f", 0, kSize - 1);
+  part->Get();
+  ASSERT_TRUE(RunToEnd()) << Transcript();
+  loop.runOnce(50);
+  EXPECT_EQ(Transcript(),
+            "connected, resume-known yes, size-known 10000, resume-known yes, resume-known yes, "
+            "resume-known yes, error Lost connection to server");
+  EXPECT_EQ(server.requests().size(), connections.size());
+  EXPECT_EQ(part->ErrorState, fmeConnectionLost);
+}
+
+TEST_F(HttpPartFixture, AFullDiskSaysSo) {
+  SmallDisk disk(dir.path(), 64 * 1024);
+  ASSERT_TRUE(disk.mounted()) << disk.error();
+  const int64_t size = 1024 * 1024;
+  ScriptedServer server({{ReadRequest(), Send(Header(Partial(0, size)) + RemoteBytes(0, size)), Stall()}});
+  Make("http://127.0.0.1:" + std::to_string(server.port()) + "/f", 0, 0);
+  part->Get();
+  ASSERT_TRUE(RunToEnd()) << Transcript();
+  EXPECT_EQ(transcript.back(), "error Couldn't write " + part->PartFileName + ": No space left on device");
+  EXPECT_EQ(part->ErrorState, fmeConnectionLost);
+  // What is on disk is what was counted, and it is the remote bytes.
+  const std::string kept = ReadWholeFile(part->PartFileName);
+  EXPECT_EQ(static_cast<int64_t>(kept.size()), part->Received);
+  EXPECT_TRUE(kept == RemoteBytes(0, part->Received));
+}
 
 TEST_F(HttpPartFixture, ConnectionRefused) {
   uint16_t port;

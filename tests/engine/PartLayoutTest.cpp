@@ -154,7 +154,7 @@ TEST_F(PartFilesTest, RebuildFromPartFiles) {
     std::vector<Expected> parts;
   };
   const Case cases[] = {
-      {"the Part's example: partial, complete, empty",
+      {"three parts of a 750000-byte file: partial, complete, empty",
        750000,
        {{"0", 300}, {"250000", 250000}, {"500000", 0}},
        {{{0, 249999}, 300, false}, {{250000, 499999}, 250000, true}, {{500000, 749999}, 0, false}}},

@@ -1,5 +1,6 @@
 #include "integration/RunFile.h"
 #include "platform/Tick.h"
+#include "support/ExpectReports.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -76,7 +77,8 @@ TEST_F(RunFileTest, RunFileStartsTheProgramWithItsArguments) {
 }
 
 TEST_F(RunFileTest, MissingProgramsGoToTheErrorReporterOnly) {
-  ::setenv("PATH", programs_.path().c_str(), 1); // no xdg-open there
+  const velmora::testing::ExpectReports expected; // missing programs are reported
+  ::setenv("PATH", programs_.path().c_str(), 1);  // no xdg-open there
   ::setenv("VELMORA_DEBUG", "1", 1);
   ::testing::internal::CaptureStderr();
   RunFile({"velmora-no-such-scanner", "x"});

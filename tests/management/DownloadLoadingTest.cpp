@@ -1,4 +1,5 @@
 #include "management/DownloadSystemFixture.h"
+#include "support/ExpectReports.h"
 
 namespace velmora::testing {
 namespace {
@@ -84,6 +85,7 @@ TEST_F(DownloadLoadingTest, AFinishedRecordWhoseFileIsGoneStaysWhenAskedTo) {
 }
 
 TEST_F(DownloadLoadingTest, ADamagedRecordIsKeptWithItsFilesAndSaysWhy) {
+  const velmora::testing::ExpectReports expected; // a damaged record is reported
   const std::string base = Write({"NOURL001", "", "a", "Downloading", false, false}, "2004-03-05 10:00:00");
   WriteWholeFile(base + ".100", "some part");
   system->UpdateGridInfo();

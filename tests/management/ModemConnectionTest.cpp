@@ -1,6 +1,7 @@
 #include "management/ModemConnection.h"
 #include "management/Shutdown.h"
 #include "platform/Tick.h"
+#include "support/ExpectReports.h"
 #include "support/LoopRunner.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +61,7 @@ TEST_F(ModemConnectionTest, TheEntriesArriveThroughTheLoop) {
 }
 
 TEST_F(ModemConnectionTest, OneDisconnectEndsEveryActiveLinkAndWaitsForEach) {
+  const velmora::testing::ExpectReports expected; // refused and stuck hang-ups are reported
   links->active = {
       {"Mobile", "u1", "ppp0"}, {"ppp1", "", "ppp1"}, {"Refused", "u3", "ppp2"}, {"Stuck", "u4", ""}};
   links->refuse = {"Refused"};
@@ -124,6 +126,7 @@ private:
 };
 
 TEST_F(ModemConnectionTest, PowerOffAnswersThroughTheLoop) {
+  const velmora::testing::ExpectReports expected; // a refused power-off is reported
   for (const std::string &answer : {std::string(), std::string("Access denied")}) {
     auto power = std::make_shared<FakePower>(answer);
     TWinReboot reboot(loop, power);

@@ -1,4 +1,5 @@
 #include "mirrors/GetMirrorList.h"
+#include "support/ExpectReports.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,7 @@ TEST(GetMirrorList, GroupsKeepTheOrderOfFirstAppearance) {
 }
 
 TEST(GetMirrorList, TheFileIsReadForEveryLookupAndAMissingOneGivesNothing) {
+  const velmora::testing::ExpectReports expected; // a missing list is reported
   TempDir folder;
   velmora::TLocalMirrorList local(folder.file("mirrors.lst"));
   EXPECT_EQ(local.GetMirrors("http://p.example/f").Count(), 0);

@@ -1,5 +1,6 @@
 #include "mirrors/MirrorPing.h"
 #include "platform/EventLoop.h"
+#include "support/ExpectReports.h"
 #include "support/LoopRunner.h"
 #include "support/NetworkNamespace.h"
 
@@ -150,6 +151,7 @@ TEST_F(MirrorPingTest, EightAtATimeAndEachReportStartsTheNextInOrderOfAddition) 
 }
 
 TEST_F(MirrorPingTest, FailedEchoesReportOnceWith9999) {
+  const velmora::testing::ExpectReports expected; // each failed echo is reported
   auto gated = std::make_shared<GatedProbe>();
   auto pings = pingSystem(2, probeOf(gated));
   TMirrorList mirrors = mirrorsOnHosts({"silent", "throws", "slow", "after"});

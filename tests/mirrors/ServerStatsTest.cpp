@@ -1,4 +1,5 @@
 #include "mirrors/ServerStats.h"
+#include "support/ExpectReports.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -178,6 +179,7 @@ TEST_F(ServerStatsTest, TheFileRoundTripsInItsExactFormat) {
 }
 
 TEST_F(ServerStatsTest, ADamagedFileLoadsWhatItCan) {
+  const velmora::testing::ExpectReports expected; // each damaged file is reported
   const struct {
     const char *name;
     std::string contents;
@@ -285,6 +287,7 @@ TEST_F(ServerStatsTest, ClearDeletesTheFilesAndForgetsEverything) {
 }
 
 TEST_F(ServerStatsTest, AnUnwritableFolderLosesNoSampleInMemory) {
+  const velmora::testing::ExpectReports expected; // each failed save is reported
   TServerStats homeless(
       {folder.file("missing/serverstats.txt"), folder.file("missing/p.html"), folder.file("missing/s.html")});
   homeless.AddPing("a.example.com", 12);

@@ -91,6 +91,7 @@ void ScriptedServer::play(int fd, const Script &script) {
     const uint64_t now = platform::MonotonicMilliseconds();
     return now >= deadline ? 0 : static_cast<int>(deadline - now);
   };
+  std::string lastRequest;
   for (const ScriptStep &step : script) {
     if (stopping())
       return;
@@ -101,12 +102,16 @@ void ScriptedServer::play(int fd, const Script &script) {
       while (request.find("\r\n\r\n") == std::string::npos && waitReadable(fd, remaining()) &&
              recv(fd, &c, 1, 0) == 1)
         request += c;
+      lastRequest = request;
       std::lock_guard lock(mutex_);
       requests_.push_back(request);
       break;
     }
     case ScriptStep::Send:
       WriteAll(fd, step.data);
+      break;
+    case ScriptStep::Answer:
+      WriteAll(fd, step.answer(lastRequest));
       break;
     case ScriptStep::Pause: {
       pollfd entry{stopFd_, POLLIN, 0};

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,11 +19,13 @@ struct ScriptStep {
     Close,       // orderly close
     Reset,       // close with a reset
     Stall,       // does nothing more until the peer closes or the server stops
-    Drain        // reads everything until the peer closes
+    Drain,       // reads everything until the peer closes
+    Answer       // writes what answer makes of the request the last ReadRequest read
   };
   Kind kind;
   std::string data;
   int milliseconds = 0;
+  std::function<std::string(const std::string &request)> answer = {};
 };
 
 inline ScriptStep ReadRequest() { return {ScriptStep::ReadRequest, {}, 0}; }
@@ -32,6 +35,9 @@ inline ScriptStep CloseConnection() { return {ScriptStep::Close, {}, 0}; }
 inline ScriptStep ResetConnection() { return {ScriptStep::Reset, {}, 0}; }
 inline ScriptStep Stall() { return {ScriptStep::Stall, {}, 0}; }
 inline ScriptStep Drain() { return {ScriptStep::Drain, {}, 0}; }
+inline ScriptStep Answer(std::function<std::string(const std::string &request)> answer) {
+  return {ScriptStep::Answer, {}, 0, std::move(answer)};
+}
 
 using Script = std::vector<ScriptStep>;
 

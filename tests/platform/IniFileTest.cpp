@@ -69,6 +69,17 @@ TEST(IniFile, RewritesKeepOrderOtherKeysAndComments) {
   EXPECT_EQ(file.sectionNames(), (std::vector<std::string>{"Options", "Other", "New"}));
 }
 
+// A first line that itself begins with the mark's bytes survives any number of rewrites.
+TEST(IniFile, ByteOrderMarkInsideTheFirstLineSurvivesRewrites) {
+  const std::string mark = "\xEF\xBB\xBF";
+  for (const std::string &text : {mark + mark + "kept\n[S]\nK=v\n", mark + "[S]\nK=v\n"}) {
+    const std::string once = IniFile::FromText(text).toText();
+    EXPECT_EQ(IniFile::FromText(once).toText(), once);
+    EXPECT_EQ(IniFile::FromText(once).readString("S", "K", ""), "v");
+  }
+  EXPECT_EQ(IniFile::FromText(mark + mark + "kept\n").toText(), mark + mark + "kept\n");
+}
+
 TEST(IniFile, ValueCannotAddLines) {
   IniFile file;
   file.writeString("Options", "Description", "a\r\n[Evil]\nURL=x\0y"sv);

@@ -1,5 +1,6 @@
 #include "shell/ReportError.h"
 
+#include "support/ExpectReports.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ using namespace velmora;
 namespace {
 
 // Runs each test in an empty folder with the given VELMORA_DEBUG, so that any file a report
-// might leave behind shows up.
+// might leave behind shows up. Every test here reports on purpose.
 class ReportErrorTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -37,6 +38,7 @@ protected:
       unsetenv("VELMORA_DEBUG");
   }
 
+  velmora::testing::ExpectReports expected_;
   velmora::testing::TempDir folder_;
   std::filesystem::path previousFolder_;
   std::optional<std::string> savedDebug_;
@@ -94,6 +96,7 @@ TEST_F(ReportErrorTest, DebugSettingWritesReportsToStandardError) {
 }
 
 TEST_F(ReportErrorTest, WorkerThreadsMayReport) {
+  const uint64_t before = ReportCount();
   std::vector<std::thread> workers;
   int absorbed[4] = {};
   for (int &count : absorbed)
@@ -106,6 +109,26 @@ TEST_F(ReportErrorTest, WorkerThreadsMayReport) {
     worker.join();
   for (int count : absorbed)
     EXPECT_EQ(count, 200);
+  EXPECT_EQ(ReportCount(), before + 800) << "no report is lost between threads";
+}
+
+TEST_F(ReportErrorTest, KeepsACountAndTheLastReportsInMemory) {
+  const uint64_t before = ReportCount();
+  ReportError("procedure First");
+  GuardedVoid("procedure Second", [] { throw std::runtime_error("why"); });
+  EXPECT_EQ(ReportCount(), before + 2);
+  std::vector<std::string> recent = RecentReports();
+  ASSERT_GE(recent.size(), 2U);
+  EXPECT_EQ(recent[recent.size() - 2], "procedure First");
+  EXPECT_EQ(recent.back(), "procedure Second: why");
+
+  for (size_t i = 0; i < kKeptReports + 10; ++i)
+    ReportError("procedure Many", std::to_string(i));
+  recent = RecentReports();
+  ASSERT_EQ(recent.size(), kKeptReports) << "the record is bounded";
+  EXPECT_EQ(recent.front(), "procedure Many: 10");
+  EXPECT_EQ(recent.back(), "procedure Many: " + std::to_string(kKeptReports + 9));
+  EXPECT_EQ(ReportCount(), before + 2 + kKeptReports + 10);
 }
 
 } // namespace

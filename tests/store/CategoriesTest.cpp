@@ -2,6 +2,7 @@
 #include "store/LocalDownloadInfo.h"
 
 #include "support/ChildProcess.h"
+#include "support/ExpectReports.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -184,6 +185,7 @@ TEST_F(CategoryListTest, MissingFileMeansNoCategories) {
 TEST_F(CategoryListTest, ToleratesOtherLineEndsAndDropsSecondNamesOfAnyCase) {
   const std::string file = dir.file("cat.dat");
   WriteWholeFile(file, "Music\tmp3\tNo\t/m/\tYes\n\tLive\tflac\tNo\t/l/\tNo\rMUSIC\togg\tYes\t/x/\tYes\n\n");
+  const velmora::testing::ExpectReports secondName;
   const TCategoryList list(file, {});
   ASSERT_EQ(list.Count(), 2u);
   EXPECT_EQ(list.Get(0)->Extensions, std::vector<std::string>{"mp3"});

@@ -3,6 +3,7 @@
 
 #include "platform/EventLoop.h"
 #include "support/ChildProcess.h"
+#include "support/ExpectReports.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -286,6 +287,8 @@ TEST_F(RecordTest, SaveRefusesLineBreaksAndKeepsTheOldFile) {
     EXPECT_NE(saved.error.find(c.what), std::string::npos) << saved.error;
     EXPECT_EQ(ReadWholeFile(record->DatFileName()), before);
   }
+  // A record without a folder has no temporary name to make: reported, and nothing is saved.
+  const velmora::testing::ExpectReports noFolder;
   TLocalDownloadinfo nameless(TUrl("http://host/a"), "", TRecordContext{words, German, nullptr, nullptr});
   EXPECT_EQ(nameless.TempFileName, "");
   EXPECT_FALSE(nameless.SaveDatFile());

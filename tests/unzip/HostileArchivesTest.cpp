@@ -43,6 +43,35 @@ struct THostileCase {
   std::vector<int32_t> failures;                          // the codes of the failed entries
 };
 
+// Points the central directory entry number index at another local header offset.
+void SetDirectoryOffset(std::string &archive, size_t index, uint32_t offset) {
+  size_t at = archive.find("PK\1\2");
+  for (size_t i = 0; i < index; ++i)
+    at = archive.find("PK\1\2", at + 4);
+  for (int i = 0; i < 4; ++i)
+    archive[at + 42 + static_cast<size_t>(i)] = static_cast<char>(offset >> (8 * i));
+}
+
+// Thirty directory entries, names of one length, all pointing at the first entry's stream.
+std::string FullOverlapBomb() {
+  std::vector<TCraftedEntry> entries;
+  for (int i = 0; i < 30; ++i)
+    entries.push_back(DeflatedEntry("bomb" + std::to_string(10 + i) + ".bin", std::string(1 << 20, '\0')));
+  std::string archive = BuildArchive(entries);
+  for (size_t i = 1; i < entries.size(); ++i)
+    SetDirectoryOffset(archive, i, 0);
+  return archive;
+}
+
+// The second entry's local header and data lie inside the first entry's stored data.
+std::string QuotedOverlapBomb(const std::string &inner) {
+  std::string quoted = BuildArchive({StoredEntry("in.txt", inner)});
+  quoted.resize(30 + 6 + inner.size()); // its local header and data only
+  std::string archive = BuildArchive({StoredEntry("outer.bin", quoted), StoredEntry("in.txt", inner)});
+  SetDirectoryOffset(archive, 1, 30 + 9);
+  return archive;
+}
+
 std::vector<int32_t> FailureCodes(const TExtractReport &report) {
   std::vector<int32_t> codes;
   for (const TEntryFailure &failure : report.Failures)
@@ -76,6 +105,7 @@ TEST(HostileArchives, FailSafelyAndSayWhy) {
   zip64.SaturateSizes = true;
 
   std::string wholeArchive = BuildArchive({StoredEntry("a.txt", good)});
+  std::string quotedBomb = QuotedOverlapBomb(good);
   std::string zip64Archive = wholeArchive;
   zip64Archive.replace(zip64Archive.size() - 6, 4, "\xFF\xFF\xFF\xFF"); // directory offset
 
@@ -120,6 +150,21 @@ TEST(HostileArchives, FailSafelyAndSayWhy) {
        1,
        {{"inside/ok.txt", good}},
        {uzrUnsafeName, uzrUnsafeName, uzrUnsafeName, uzrUnsafeName, uzrUnsafeName, uzrUnsafeName}},
+      {"directory entries sharing one stream",
+       FullOverlapBomb(),
+       1,
+       {{"bomb10.bin", std::string(1 << 20, '\0')}},
+       {uzrOverlapped}},
+      {"entry quoted inside another's data",
+       quotedBomb,
+       1,
+       {{"outer.bin", quotedBomb.substr(30 + 9, 30 + 6 + good.size())}},
+       {uzrOverlapped}},
+      {"zero-length entries side by side",
+       BuildArchive({StoredEntry("empty1", ""), StoredEntry("dir/", ""), StoredEntry("empty2", "")}),
+       3,
+       {{"empty1", ""}, {"empty2", ""}},
+       {}},
       {"name too long",
        BuildArchive({StoredEntry(std::string(300, 'n'), "x"),
                      StoredEntry("dir/" + std::string(256, 'd') + "/f", "x"), StoredEntry("ok.txt", good)}),

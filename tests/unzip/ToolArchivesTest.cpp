@@ -65,7 +65,14 @@ protected:
       repeated += noise.substr(0, 32768); // matches exactly 32768 bytes back
     std::filesystem::create_directories(source.path() / "docs" / "deeper");
     std::filesystem::create_directories(source.path() / "empty folder");
+    std::filesystem::create_directories(source.path() / "src");
+    std::filesystem::create_directories(source.path() / "bin");
+    // Names without a dot are extracted by "*.*" like every other.
     files = {{"a", "a"},
+             {"README", "read me\n"},
+             {"LICENSE", "licence\n"},
+             {"src/Makefile", "all:\n"},
+             {"bin/tool", "#!/bin/sh\n"},
              {"docs/readme.txt", "Velmora reads zip archives.\n"},
              {"docs/deeper/gr\xC3\xBC\xC3\x9F"
               "e \xE6\x97\xA5\xE6\x9C\xAC.txt",
