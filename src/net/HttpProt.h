@@ -172,13 +172,13 @@ private:
   std::optional<TUrl> nextTarget_; // where a redirect leads
   std::string connectHost_, connectPort_;
   std::string requestText_;
-  // An https hop through a proxy: the CONNECT exchange, then the handshake inside the tunnel.
-  enum TTunnel { tnNone, tnAwaitingReply, tnHandshake } tunnel_ = tnNone;
-  std::string tunnelText_;
+  std::string tunnelText_; // the CONNECT request of an https hop through a proxy
   bool connectionEnded_ = true;
   bool headerInProgress_ = false;
   bool bodyWanted_ = false;
   bool readyPosted_ = false;
+  // An https hop through a proxy: the CONNECT exchange, then the handshake inside the tunnel.
+  enum TTunnel : uint8_t { tnNone, tnAwaitingReply, tnHandshake } tunnel_ = tnNone;
   THttpHeaderParser parser_;
   THttpChunkDecoder chunks_;
   std::unique_ptr<char[]> body_;

@@ -15,7 +15,7 @@ namespace velmora {
 namespace {
 
 // Each direction of the memory pair holds this much; a TLS record is at most about 16 KiB.
-constexpr std::size_t kPairBufferSize = 64 * 1024;
+constexpr std::size_t kPairBufferSize = std::size_t{64} * 1024;
 // Reads of buffered records per notification before the loop moves on to other work.
 constexpr int kMaxDeliveryPasses = 64;
 constexpr unsigned char kAlpnHttp11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
@@ -327,7 +327,7 @@ int64_t TTlsStream::Send(const void *data, int64_t length) {
   int64_t left = length;
   while (left > 0) {
     ERR_clear_error();
-    const int chunk = static_cast<int>(std::min<int64_t>(left, 16 * 1024));
+    const int chunk = static_cast<int>(std::min<int64_t>(left, int64_t{16} * 1024));
     const int written = SSL_write(ssl_, bytes, chunk);
     if (written > 0) {
       bytes += written;
