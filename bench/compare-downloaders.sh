@@ -13,6 +13,8 @@
 #   BENCH_REBUILD "1" rebuilds velmora-get first (else it is built only when missing)
 #   BENCH_SLOW1   "1" also runs the one-connection tools on the throttled server above 16 MiB
 #   BENCH_TOOLS   only these tools (of curl curlsync vget1 aria2c axel vget8 vget8m), for a quick look
+#   BENCH_SERVERS only these servers (of plain slow tls; default all); tls is https on 127.0.0.1 with a
+#                 certificate made for the run, which every tool is told to trust
 #                 (5 MiB/s each: 256 MiB takes 51 s a run)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -90,11 +92,14 @@ for s in "${sizes[@]}"; do
   head -c $((s * 1024 * 1024)) /dev/urandom >"$work/www/f$s.bin"
   digest[$s]=$(sha256sum "$work/www/f$s.bin" | cut -d' ' -f1)
 done
-read -r plain_port slow_port < <("$python" -c '
+read -r plain_port slow_port tls_port < <("$python" -c '
 import socket
-s = [socket.socket() for _ in range(2)]
+s = [socket.socket() for _ in range(3)]
 for x in s: x.bind(("127.0.0.1", 0))
 print(*(x.getsockname()[1] for x in s))')
+# The https server's certificate, its own CA: every tool is given it as the one to trust.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$work/tls.key" \
+  -out "$work/tls.pem" -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null
 listen() { for a in 127.0.0.1 127.0.0.2 127.0.0.3; do echo "    listen $a:$1;"; done; }
 cat >"$work/nginx.conf" <<EOF
 daemon off;
@@ -104,6 +109,8 @@ error_log $work/error.log notice;
 events { worker_connections 512; }
 http {
   access_log off;
+  # Whether each https request came on a resumed session ("r") or a full handshake (".").
+  log_format sessions '\$ssl_session_reused';
   client_body_temp_path $work/temp/body;
   proxy_temp_path $work/temp/proxy;
   fastcgi_temp_path $work/temp/fastcgi;
@@ -122,6 +129,14 @@ $(listen "$plain_port")
 $(listen "$slow_port")
     root $work/www;
     limit_rate 5m;
+  }
+  # The plain server's files over https.
+  server {
+    listen 127.0.0.1:$tls_port ssl;
+    ssl_certificate $work/tls.pem;
+    ssl_certificate_key $work/tls.key;
+    access_log $work/sessions.log sessions;
+    root $work/www;
   }
 }
 EOF
@@ -195,24 +210,35 @@ stop_watch() {
 # status other than 0, or a file that differs) is a line of $work/failures and is run again.
 : >"$work/results"
 : >"$work/failures"
+: >"$work/handshakes"
 max_attempts=4
 attempt() { # size server tool
   local size=$1 server=$2 tool=$3 port url name=f$1.bin home="$work/home" start end rss join=-
-  [[ $server == plain ]] && port=$plain_port || port=$slow_port
-  url="http://127.0.0.1:$port/$name"
+  local scheme=http curltls=() aria2tls=() vgettls=()
+  case $server in
+  plain) port=$plain_port ;;
+  slow) port=$slow_port ;;
+  tls)
+    port=$tls_port scheme=https
+    curltls=(--cacert "$work/tls.pem") aria2tls=(--ca-certificate="$work/tls.pem")
+    vgettls=(--ca-certificate "$work/tls.pem")
+    : >"$work/sessions.log"
+    ;;
+  esac
+  url="$scheme://127.0.0.1:$port/$name"
   rm -rf "$work/out" "$home"
   mkdir -p "$work/out" "$home"
   # Write-back of the previous run's data must not land on this one.
   sync
   local cmd=()
   case $tool in
-  curl) cmd=(curl -sf -o "$work/out/$name" "$url") ;;
+  curl) cmd=(curl -sf "${curltls[@]}" -o "$work/out/$name" "$url") ;;
   # The same made durable, as velmora-get's file is when it ends.
-  curlsync) cmd=(bash -c 'curl -sf -o "$1" "$2" && sync -d "$1"' _ "$work/out/$name" "$url") ;;
-  aria2c) cmd=(aria2c -q -x8 -s8 -k1M --allow-overwrite=true --auto-file-renaming=false -d "$work/out" -o "$name" "$url") ;;
+  curlsync) cmd=(bash -c 'curl -sf "${@:3}" -o "$1" "$2" && sync -d "$1"' _ "$work/out/$name" "$url" "${curltls[@]}") ;;
+  aria2c) cmd=(aria2c -q -x8 -s8 -k1M "${aria2tls[@]}" --allow-overwrite=true --auto-file-renaming=false -d "$work/out" -o "$name" "$url") ;;
   axel) cmd=(axel -q -n 8 -o "$work/out/$name" "$url") ;;
-  vget1) cmd=(env VELMORA_HOME="$home" "$vget" -q -n 1 -d "$work/out" "$url") ;;
-  vget8) cmd=(env VELMORA_HOME="$home" "$vget" -q -n 8 -d "$work/out" "$url") ;;
+  vget1) cmd=(env VELMORA_HOME="$home" "$vget" -q -n 1 "${vgettls[@]}" -d "$work/out" "$url") ;;
+  vget8) cmd=(env VELMORA_HOME="$home" "$vget" -q -n 8 "${vgettls[@]}" -d "$work/out" "$url") ;;
   vget8m) cmd=(env VELMORA_HOME="$home" "$vget" -q -n 8 -d "$work/out" -m "http://127.0.0.2:$port/$name"
     -m "http://127.0.0.3:$port/$name" "$url") ;;
   esac
@@ -232,6 +258,11 @@ attempt() { # size server tool
     return 1
   fi
   rss=$(tail -n 1 "$work/rss")
+  if [[ $server == tls && $tool == vget8 ]]; then
+    # nginx logs a request when it notices its end, a moment after ours.
+    sleep 0.2
+    echo "$size $(grep -c '^\.' "$work/sessions.log") $(grep -c '^r' "$work/sessions.log")" >>"$work/handshakes"
+  fi
   if [[ $tool == vget* ]]; then
     join=$(awk '$1=="first-part-open"{o=$2} $1=="join-start" && !s{s=$2} $1=="join-end"{e=$2}
       END{if (!s) s=o; if (s && e) printf "%.4f", e - s; else print "-"}' "$work/watch.log")
@@ -264,6 +295,7 @@ limit() { # name size command [output to remove]
 }
 
 chosen() { [[ -z ${BENCH_TOOLS:-} || " $BENCH_TOOLS " == *" $1 "* ]]; }
+served() { [[ -z ${BENCH_SERVERS:-} || " $BENCH_SERVERS " == *" $1 "* ]]; }
 
 echo "Measuring (sizes ${sizes[*]} MiB, $runs runs each):" >&2
 for size in "${sizes[@]}"; do
@@ -279,12 +311,15 @@ for size in "${sizes[@]}"; do
   rm -f "$work/cp.out" "$work/dd.out" "$work/parts/"*
   for run in $(seq "$runs"); do
     for tool in curl curlsync vget1 aria2c axel vget8 vget8m; do
-      chosen "$tool" && measure "$size" plain "$tool"
+      served plain && chosen "$tool" && measure "$size" plain "$tool"
     done
     for tool in aria2c axel vget8 vget8m; do
-      chosen "$tool" && measure "$size" slow "$tool"
+      served slow && chosen "$tool" && measure "$size" slow "$tool"
     done
-    if ((size <= 16)) || [[ $slow1 == 1 ]]; then
+    for tool in curl curlsync vget1 aria2c vget8; do
+      served tls && chosen "$tool" && measure "$size" tls "$tool"
+    done
+    if served slow && { ((size <= 16)) || [[ $slow1 == 1 ]]; }; then
       for tool in curl vget1; do
         chosen "$tool" && measure "$size" slow "$tool"
       done
@@ -300,7 +335,7 @@ echo "Machine: $(nproc) cores ($cpu), $(free -g | awk '/Mem:/{print $2}') GiB RA
   "nginx $("$nginx" -v 2>&1 | sed 's|.*/||'), aria2c $(aria2c -v | awk 'NR==1{print $3}')," \
   "axel $(axel -V | awk 'NR==1{print $2}'), curl $(curl -V | awk 'NR==1{print $2}'); medians of $runs runs"
 echo
-"$python" - "$work/results" "$work/failures" <<'EOF'
+"$python" - "$work/results" "$work/failures" "$work/handshakes" <<'EOF'
 import collections, statistics, sys
 rows = {}
 failed = collections.Counter()
@@ -327,13 +362,13 @@ print("| Size | Server | Tool | Median time | MiB/s | Time / aria2c's | Peak RSS
 print("|---|---|---|---|---|---|---|---|---|")
 sizes = sorted({k[0] for k in rows})
 for size in sizes:
-    for server in ["limit", "plain", "slow"]:
+    for server in ["limit", "plain", "slow", "tls"]:
         for tool in order:
             k = (size, server, tool)
             if k not in rows: continue
             t = med(k)
             ref = med((size, server, "aria2c")) if server != "limit" else None
-            label = {"limit": "", "plain": "plain", "slow": "5 MiB/s a connection"}[server]
+            label = {"limit": "", "plain": "plain", "slow": "5 MiB/s a connection", "tls": "https"}[server]
             fails = str(failed[k]) if failed[k] else ""
             if t is None:
                 print(f"| {size} MiB | {label} | {names[tool]} | every run failed | | | | | {fails} |")
@@ -360,6 +395,26 @@ for size in sizes:
     goal = f"(at most 1.05): {verdict(v <= 1.05 * a)}" if size == 256 else "(for scale; the goal is set at 256 MiB)"
     print(f"- throttled, {size} MiB, 8 parts: velmora-get {v:.3f} s / aria2c {a:.3f} s = {v / a:.3f} {goal}")
 big = max(sizes)
+a, v = med((big, "tls", "aria2c")), med((big, "tls", "vget8"))
+if not missing(a, v):
+    print(f"- https, {big} MiB, 8 parts: velmora-get {v:.3f} s / aria2c {a:.3f} s = {v / a:.3f} (at most 1.1):"
+          f" {verdict(v <= 1.1 * a)}")
+for size in sizes:
+    c, v, d = med((size, "tls", "curl")), med((size, "tls", "vget1")), med((size, "tls", "curlsync"))
+    if missing(c, v):
+        continue
+    durable = f"; against curl + fdatasync {d / v:.2f}" if d else ""
+    print(f"- one part, https, {size} MiB: velmora-get {size / v:.0f} MiB/s, curl {size / c:.0f} MiB/s,"
+          f" ratio {c / v:.2f} (at least 0.9): {verdict(c / v >= 0.9)}{durable}")
+for line in open(sys.argv[3]):
+    size, full, resumed = line.split()
+    print(f"- handshakes of one 8-part https download of {size} MiB: {full} full, {resumed} resumed"
+          f" (1 full expected): {verdict(full == '1')}")
+for size in sizes:
+    peaks = rows.get((size, "tls", "vget8"), {}).get("rss", [])
+    if peaks:
+        print(f"- peak RSS of velmora-get with 8 TLS connections, {size} MiB: {max(peaks) / 1024:.1f} MiB"
+              f" (under 32 MiB): {verdict(max(peaks) / 1024 < 32)}")
 a, v = med((big, "plain", "aria2c")), med((big, "plain", "vget8"))
 if missing(a, v):
     print(f"- plain, {big} MiB, 8 parts: no successful run to compare")

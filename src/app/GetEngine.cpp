@@ -4,7 +4,9 @@
 #include "store/RecordLeftovers.h"
 #include "store/RecordSettings.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <set>
 
 namespace velmora {
 
@@ -29,6 +31,17 @@ TGetEngine::TGetEngine(TAppEnvironment &app, const TGetOptions &options)
       RecordContext{app.Words, app.Translator->AsFunction(), nullptr,
                     [&app] { return PartialDownloadsDirectory(*app.Settings, app.Paths); }} {
   Statistics.Load();
+  if (options.Insecure) {
+    Http.VerifyCertificates = false;
+    std::fprintf(stderr, "velmora-get: --insecure: the certificates of https servers are not checked\n");
+  }
+  Http.CaCertificateFile = options.CaCertificate;
+  Http.OnTlsFailure = [said = std::set<std::string>()](const std::string &server,
+                                                       const std::string &reason) mutable {
+    // Every part of a download meets the same refusal: it is said once.
+    if (said.insert(server + reason).second)
+      std::fprintf(stderr, "velmora-get: %s: %s\n", server.c_str(), reason.c_str());
+  };
 }
 
 std::unique_ptr<TLocalDownloadinfo> TGetEngine::FindOrCreateRecord(const std::string &url,

@@ -7,7 +7,8 @@ namespace velmora {
 const char *const kGetUsage =
     "Usage: velmora-get [options] URL...\n"
     "       velmora-get --stats\n"
-    "Downloads each URL (http:// or ftp://) in several parts at once, resuming from the part files\n"
+    "Downloads each URL (http://, https:// or ftp://) in several parts at once, resuming from the part "
+    "files\n"
     "of an earlier run of the same command. Several URLs wait in a queue; failed ones are retried\n"
     "after a countdown (the RetryTimes and RetryDelay settings).\n"
     "\n"
@@ -17,6 +18,9 @@ const char *const kGetUsage =
     "  -m URL           another server with the same file (repeatable; one URL only)\n"
     "  -j N             downloads at a time (default: the MaxSimultaneousDownloads setting)\n"
     "  --proxy URL      HTTP proxy for this run\n"
+    "  --ca-certificate FILE\n"
+    "                   trust the CA certificates in FILE (PEM) besides the system's\n"
+    "  --insecure       do not check the certificates of https servers\n"
     "  --user NAME      user name (default: the URL's)\n"
     "  --password TEXT  password (default: the URL's)\n"
     "  --extract DIR    unpack the downloaded zip archive into DIR (one URL only)\n"
@@ -52,7 +56,8 @@ TGetOptionsResult ParseGetOptions(const std::vector<std::string> &arguments) {
     };
     const bool takesValue = argument == "-o" || argument == "-d" || argument == "-n" || argument == "-m" ||
                             argument == "-j" || argument == "--proxy" || argument == "--user" ||
-                            argument == "--password" || argument == "--extract";
+                            argument == "--password" || argument == "--extract" ||
+                            argument == "--ca-certificate";
     if (takesValue) {
       const std::string *given = value();
       if (given == nullptr)
@@ -77,10 +82,14 @@ TGetOptionsResult ParseGetOptions(const std::vector<std::string> &arguments) {
         options.User = *given;
       else if (argument == "--password")
         options.Password = *given;
+      else if (argument == "--ca-certificate")
+        options.CaCertificate = *given;
       else
         options.ExtractFolder = *given;
     } else if (argument == "--shutdown") {
       options.Shutdown = true;
+    } else if (argument == "--insecure") {
+      options.Insecure = true;
     } else if (argument == "--hang-up") {
       options.HangUp = true;
     } else if (argument == "-q") {

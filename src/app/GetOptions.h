@@ -16,6 +16,8 @@ struct TGetOptions {
   std::optional<int32_t> Parts;     // -n: parts; the SplitParts setting when not given
   std::vector<std::string> Mirrors; // -m, repeatable
   std::string Proxy;                // --proxy
+  std::string CaCertificate;        // --ca-certificate: trust this CA too
+  bool Insecure = false;            // --insecure: no check of https certificates
   std::optional<std::string> User, Password;
   std::string ExtractFolder;   // --extract: unpack a zip archive there after the download
   std::optional<int32_t> Jobs; // -j: downloads at a time; the MaxSimultaneousDownloads setting when not given

@@ -154,7 +154,7 @@ int TGetQueueSession::Run() {
     const TUrl url(address);
     if (!IsDownloadableProtocol(url.Protocol)) {
       ui_.Say("velmora-get: cannot download " + address +
-              ": only http:// and ftp:// addresses can be downloaded");
+              ": only http://, https:// and ftp:// addresses can be downloaded");
       return geUsage;
     }
     if (url.Host.empty()) {

@@ -93,7 +93,7 @@ void TGetSession::Attach(TDownloader &downloader) {
   downloader.OnDownloadError = [this](TDownloader &) { OnDownloadError(); };
   downloader.OnFileSizeRequestDone = [this](TDownloader &) { Save(); };
   downloader.OnPingedMirror = [this](TDownloader &, TFileMirror &mirror, int32_t) {
-    engine_.Statistics.AddPing(mirror.Url.Host, mirror.PingTime);
+    engine_.Statistics.AddPing(mirror.Url.ServerName(), mirror.PingTime);
   };
   downloader.OnServerStat = [this](const std::string &host, int64_t rate) {
     engine_.Statistics.AddSpeed(host, rate);
@@ -180,9 +180,10 @@ void TGetSession::Finish(int status) {
 int TGetSession::Run() {
   const TUrl url(options_.Url);
   if (!IsDownloadableProtocol(url.Protocol)) {
-    std::fprintf(stderr,
-                 "velmora-get: cannot download %s: only http:// and ftp:// addresses can be downloaded\n",
-                 options_.Url.c_str());
+    std::fprintf(
+        stderr,
+        "velmora-get: cannot download %s: only http://, https:// and ftp:// addresses can be downloaded\n",
+        options_.Url.c_str());
     return geUsage;
   }
   if (url.Host.empty()) {

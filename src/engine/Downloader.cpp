@@ -463,7 +463,7 @@ void TDownloader::OnSlotDone(TPartDownloadSlot &Slot) {
   if (handedToJoin_)
     return;
   if (!Aborted && !Paused && Slot.AverageRate > 0 && Slot.Mirror != nullptr && OnServerStat)
-    OnServerStat(Slot.Mirror->Url.Host, Slot.AverageRate);
+    OnServerStat(Slot.Mirror->Url.ServerName(), Slot.AverageRate);
   Slot.ResizePartFile();
   if (TPartDownloadSlot *idle = GetNextIdleSlot()) {
     // The finished connection goes on with a part that has no usable mirror of its own.

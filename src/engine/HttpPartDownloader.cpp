@@ -1,6 +1,7 @@
 #include "engine/HttpPartDownloader.h"
 
 #include "net/HttpErrors.h"
+#include "net/TlsErrors.h"
 #include "platform/Tick.h"
 #include "shell/ReportError.h"
 
@@ -77,7 +78,8 @@ bool IsRedirectHop(const THttpCli &client) {
 
 THTTPPartDownloader::THTTPPartDownloader(const THttpPartContext &context, std::string_view Url_,
                                          const std::string &FileName, int64_t StartB, int64_t EndB)
-    : TPartDownloader(Url_, FileName, StartB, EndB, context.Words), context_(context) {}
+    : TPartDownloader(Url_, FileName, StartB, EndB, context.Words), context_(context),
+      secure_(Url.Protocol == "https") {}
 
 THTTPPartDownloader::~THTTPPartDownloader() { alive_.reset(); }
 
@@ -105,6 +107,7 @@ void THTTPPartDownloader::Get() {
     Client_->URL = Url.Url;
     ApplyCredentials();
     ApplyProxy();
+    ApplyTls();
     Client_->Accept = "*/*";
     Client_->Agent = "Velmora";
     Client_->ReceiveStream = nullptr;
@@ -172,6 +175,25 @@ void THTTPPartDownloader::ApplyProxy() {
   Client_->ProxyPort = port.empty() ? "80" : port;
   Client_->ProxyUsername = settings.ReadString(kOptions, "HTTPProxyUser", "");
   Client_->ProxyPassword = settings.ReadString(kOptions, "HTTPProxyPass", "");
+}
+
+void THTTPPartDownloader::ApplyTls() {
+  const TSettingsStore &settings = context_.Settings;
+  Client_->Tls.Verify =
+      context_.VerifyCertificates.value_or(settings.ReadBool(kOptions, "HTTPSVerifyCertificates", true));
+  Client_->Tls.CaFile = !context_.CaCertificateFile.empty()
+                            ? context_.CaCertificateFile
+                            : settings.ReadString(kOptions, "HTTPSCACertificateFile", "");
+}
+
+void THTTPPartDownloader::ReportTlsFailure(uint16_t Error) {
+  if (!tlserr::IsTlsError(Error) || !Client_)
+    return;
+  const std::string server = Client_->Location();
+  const std::string &reason = Client_->Transport().TlsFailure();
+  ReportError("procedure THTTPPartDownloader.OnRequestDone", server + ": " + reason);
+  if (context_.OnTlsFailure)
+    context_.OnTlsFailure(server, reason);
 }
 
 // The part file already holds the whole range: the part ends as a request would, but from the
@@ -424,6 +446,9 @@ void THTTPPartDownloader::EndRequest(uint16_t Error) {
   } else if (State == pdsAuthRequired) {
     if (AuthTried)
       Fail(fmeLoginFailed, Words.CouldntLogin);
+  } else if (Error == tlserr::CertificateNotTrusted) {
+    ReportTlsFailure(Error);
+    Fail(fmeCouldntConnect, Words.CertificateNotTrusted);
   } else if (complete) {
     State = pdsDone;
   } else if (IsHttpRefusal(Error)) {
@@ -433,6 +458,7 @@ void THTTPPartDownloader::EndRequest(uint16_t Error) {
   } else if (hadData || shortReply) {
     Fail(fmeConnectionLost, Words.LostConnectionToServer);
   } else {
+    ReportTlsFailure(Error);
     Fail(fmeCouldntConnect, Words.CouldntConnectToHost);
   }
   Notify();

@@ -9,7 +9,9 @@
 #include "store/Registry.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace velmora {
@@ -22,6 +24,11 @@ struct THttpPartContext {
   ISiteCredentials &Credentials;
   const TConstants &Words;
   TByteStreamFactory Streams = MakeTcpStream;
+  // The command line's way of judging https servers for the run, in place of the settings.
+  std::optional<bool> VerifyCertificates{};
+  std::string CaCertificateFile{};
+  // Hears why a TLS connection to a server failed (its address and the library's reason).
+  std::function<void(const std::string &Server, const std::string &Reason)> OnTlsFailure{};
 };
 
 // Fetches one byte range over HTTP into its part file, asking for "bytes=<first missing byte>-"
@@ -45,7 +52,8 @@ public:
   void Pause() override;
   void Stop() override;
   void Detach() override;
-  std::string_view Protocol() const override { return "http"; }
+  // One client speaks both; the scheme it was made for tells the slot when a mirror needs another.
+  std::string_view Protocol() const override { return secure_ ? "https" : "http"; }
 
   THttpCli *Client() const { return Client_.get(); }
 
@@ -53,6 +61,8 @@ private:
   void CreateClient();
   void ApplyCredentials();
   void ApplyProxy();
+  void ApplyTls();
+  void ReportTlsFailure(uint16_t Error);
   void StartRequest();
   void FinishWithoutRequest();
 
@@ -70,6 +80,7 @@ private:
   bool AskAgain();
 
   const THttpPartContext &context_;
+  const bool secure_;
   std::unique_ptr<THttpCli> Client_;
   TPartFile file_;         // open while a request runs
   bool running_ = false;   // a request of ours is under way

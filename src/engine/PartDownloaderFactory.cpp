@@ -6,7 +6,7 @@ std::unique_ptr<TPartDownloader> TPartDownloaderFactory::CreatePartDownloader(co
                                                                               const std::string &FileName,
                                                                               int64_t StartB, int64_t EndB) {
   const std::string protocol = TUrl(Url).Protocol;
-  if (protocol == "http")
+  if (protocol == "http" || protocol == "https")
     return std::make_unique<THTTPPartDownloader>(http_, Url, FileName, StartB, EndB);
   if (protocol == "ftp" && ftp_)
     return std::make_unique<TFTPPartDownloader>(*ftp_, Url, FileName, StartB, EndB);

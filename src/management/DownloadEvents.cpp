@@ -108,7 +108,7 @@ void TDownloadSystem::OnPingedMirror(TDownloader &, TFileMirror &FileMirror, int
               "index : integer)",
               [&] {
                 if (context_.Statistics != nullptr)
-                  context_.Statistics->AddPing(FileMirror.Url.Host, FileMirror.PingTime);
+                  context_.Statistics->AddPing(FileMirror.Url.ServerName(), FileMirror.PingTime);
               });
 }
 

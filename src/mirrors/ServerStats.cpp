@@ -143,6 +143,10 @@ std::string StatisticsName(std::string_view host) {
 }
 
 std::string TopDomainOf(std::string_view name) {
+  // A server named with its port ("host.org:443", "[::1]:443") has the domain of its host.
+  const std::size_t colon = name.rfind(':');
+  if (colon != std::string_view::npos && (name.find(':') == colon || name[colon - 1] == ']'))
+    name = name.substr(0, colon);
   const std::size_t dot = name.rfind('.');
   return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot + 1));
 }
@@ -213,7 +217,7 @@ void TServerStats::AddSpeed(std::string_view host, int64_t bytesPerSecond) {
 void TServerStats::OrderMirrors(TMirrorList &mirrors) {
   GuardedVoid("procedure TServerStats.OrderMirrors(MirrorList : TMirrorList)", [&] {
     for (const auto &mirror : mirrors.Items()) {
-      const std::string name = StatisticsName(mirror->Url.Host);
+      const std::string name = StatisticsName(mirror->Url.ServerName());
       const TServer *server = find(servers_, name);
       const TServer *domain = find(topDomains_, TopDomainOf(name));
       mirror->HostAveragePing = server != nullptr ? server->AveragePing : kNoPing;

@@ -2,6 +2,7 @@
 
 #include "net/HttpRequest.h"
 #include "net/SocketErrors.h"
+#include "net/TlsErrors.h"
 #include "net/WSocketException.h"
 #include "shell/ReportError.h"
 
@@ -14,6 +15,9 @@ namespace velmora {
 namespace {
 
 constexpr int32_t kHttpPort = 80;
+constexpr int32_t kHttpsPort = 443;
+
+bool IsWebScheme(const std::string &scheme) { return scheme == "http" || scheme == "https"; }
 
 std::string LowerText(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -49,7 +53,7 @@ std::string ErrorText(int32_t error) {
 } // namespace
 
 THttpCli::THttpCli(platform::EventLoop &loop, const TByteStreamFactory &streamFactory)
-    : loop_(loop), stream_(streamFactory(loop)), body_(new char[kBodyBlockSize]) {
+    : loop_(loop), stream_(MakeTlsStream(loop, streamFactory)), body_(new char[kBodyBlockSize]) {
   stream_->OnDnsLookupDone = [this](uint16_t error) { Handle([&] { LookupDone(error); }); };
   stream_->OnSessionConnected = [this](uint16_t error) { Handle([&] { Connected(error); }); };
   stream_->OnDataAvailable = [this](uint16_t) { Handle([&] { DataAvailable(); }); };
@@ -135,19 +139,24 @@ void THttpCli::ResetForHop() {
   deliveries_ = 0;
   connectionEnded_ = false;
   readyPosted_ = false;
+  tunnel_ = tnNone;
 }
 
 bool THttpCli::PrepareHop(TUrl target) {
   const bool viaProxy = !proxyHost_.empty();
-  if (target.Protocol != "http" || target.Host.empty() || target.Port <= 0) {
+  if (!IsWebScheme(target.Protocol) || target.Host.empty() || target.Port <= 0) {
     Fail(httperr::InvalidRequest, "Invalid URL");
     return false;
   }
+  const bool secure = target.Protocol == "https";
   // A server on another port may serve other sites, so the Host line names the port.
+  const int32_t defaultPort = secure ? kHttpsPort : kHttpPort;
   const std::string host =
-      target.HostForAddress() + (target.Port != kHttpPort ? ":" + std::to_string(target.Port) : "");
+      target.HostForAddress() + (target.Port != defaultPort ? ":" + std::to_string(target.Port) : "");
+  // An https request through a proxy goes inside a tunnel: the proxy sees only CONNECT.
+  const bool tunnel = viaProxy && secure;
   THttpRequestFields fields;
-  fields.Path = viaProxy ? "http://" + host + target.RequestPath() : target.RequestPath();
+  fields.Path = viaProxy && !tunnel ? "http://" + host + target.RequestPath() : target.RequestPath();
   fields.Host = host;
   fields.From = Sender;
   fields.Accept = Accept;
@@ -160,7 +169,7 @@ bool THttpCli::PrepareHop(TUrl target) {
     fields.Username = username_;
     fields.Password = password_;
   }
-  if (viaProxy) {
+  if (viaProxy && !tunnel) {
     fields.ProxyUsername = ProxyUsername;
     fields.ProxyPassword = ProxyPassword;
   }
@@ -172,6 +181,20 @@ bool THttpCli::PrepareHop(TUrl target) {
     return false;
   }
   requestText_ = std::move(*text);
+  tunnelText_.clear();
+  if (tunnel) {
+    auto connect = BuildConnectRequest(target.HostForAddress() + ":" + std::to_string(target.Port), Agent,
+                                       ProxyUsername, ProxyPassword);
+    if (!connect) {
+      Fail(httperr::InvalidRequest, "Invalid character in request");
+      return false;
+    }
+    tunnelText_ = std::move(*connect);
+  }
+  if (secure && !tunnel)
+    stream_->UseTls(TTlsPeer{target.Host, target.Port, Tls});
+  else
+    stream_->UseTls(std::nullopt);
   connectHost_ = viaProxy ? proxyHost_ : target.Host;
   connectPort_ = viaProxy ? proxyPort_ : std::to_string(target.Port);
   target_ = std::move(target);
@@ -207,17 +230,25 @@ void THttpCli::LookupDone(uint16_t error) {
     stream_->Connect(stream_->DnsResult(), connectPort_, LocalAddr);
   } catch (const ESocketException &) {
     const int32_t failure = stream_->LastError() != 0 ? stream_->LastError() : socketerr::InvalidArgument;
-    SetFailure(static_cast<uint16_t>(failure), "can't connect: " + ErrorText(failure));
+    SetFailure(static_cast<uint16_t>(failure), "can't connect: " + FailureText(failure));
     EndOfConnection();
   }
+}
+
+std::string THttpCli::FailureText(int32_t error) const {
+  return tlserr::IsTlsError(static_cast<uint32_t>(error)) ? stream_->TlsFailure() : ErrorText(error);
 }
 
 void THttpCli::Connected(uint16_t error) {
   if (state_ != httpConnecting)
     return;
   if (error != 0) {
-    SetFailure(error, ErrorText(error));
+    SetFailure(error, FailureText(error));
     EndOfConnection();
+    return;
+  }
+  if (!tunnelText_.empty() && tunnel_ == tnNone) {
+    SendTunnelRequest();
     return;
   }
   const TGuard guard = Guard();
@@ -239,8 +270,61 @@ void THttpCli::SendRequest() {
   }
 }
 
+void THttpCli::SendTunnelRequest() {
+  tunnel_ = tnAwaitingReply;
+  try {
+    stream_->Send(tunnelText_.data(), static_cast<int64_t>(tunnelText_.size()));
+  } catch (const ESocketException &error) {
+    Fail(static_cast<uint16_t>(error.ErrorCode), error.what());
+  }
+}
+
+// The proxy's answer to CONNECT: a 2xx opens the tunnel, and TLS begins inside it; anything else
+// is the proxy's refusal, reported with its own status as the answer to the request.
+void THttpCli::ReceiveTunnelReply() {
+  const int64_t received = stream_->Receive(parser_.FreeSpace(), static_cast<int64_t>(parser_.FreeSize()));
+  if (received <= 0)
+    return;
+  parser_.Commit(static_cast<std::size_t>(received));
+  for (;;) {
+    switch (parser_.Next()) {
+    case THttpHeaderParser::hpNeedMore:
+      return;
+    case THttpHeaderParser::hpLine:
+      if (parser_.LinesTaken() == 1)
+        reasonPhrase_ = head().ReasonPhrase;
+      break;
+    case THttpHeaderParser::hpHeaderEnd:
+      if (head().StatusCode < 200 || head().StatusCode >= 300)
+        return TunnelRefused();
+      if (!parser_.Remainder().empty())
+        return Fail(httperr::MalformedResponse, "The proxy sent bytes into the tunnel before TLS began");
+      parser_.Reset();
+      tunnel_ = tnHandshake;
+      stream_->StartTls(TTlsPeer{target_->Host, target_->Port, Tls});
+      return;
+    case THttpHeaderParser::hpNoHeader:
+      return Fail(httperr::MalformedResponse, "The proxy did not answer CONNECT");
+    case THttpHeaderParser::hpError:
+      return Fail(parser_.ErrorNumber(), parser_.ErrorText());
+    }
+  }
+}
+
+void THttpCli::TunnelRefused() {
+  const TGuard guard = Guard();
+  headerInProgress_ = false;
+  bodyWanted_ = false;
+  SetState(httpReceivingBody);
+  if (!Same(guard) || !Fire(OnHeaderEnd) || connectionEnded_)
+    return;
+  EndOfConnection();
+}
+
 void THttpCli::DataAvailable() {
-  if (state_ == httpReceivingBody) {
+  if (state_ == httpConnecting && tunnel_ == tnAwaitingReply) {
+    ReceiveTunnelReply();
+  } else if (state_ == httpReceivingBody) {
     ReceiveBody();
   } else if (state_ == httpAwaitingHeader) {
     ReceiveHeader();
@@ -341,7 +425,7 @@ bool THttpCli::ResolveRedirect() {
   base.Password.clear();
   const std::string resolved = ResolveLocation(base, head().Location);
   TUrl next(resolved);
-  if (resolved.empty() || next.Protocol != "http" || next.Host.empty() || next.Port <= 0) {
+  if (resolved.empty() || !IsWebScheme(next.Protocol) || next.Host.empty() || next.Port <= 0) {
     Fail(httperr::BadRedirect, "Invalid redirect location");
     return false;
   }
@@ -430,7 +514,9 @@ void THttpCli::ConnectionClosed(uint16_t error) {
     return;
   // A reset is a failure even where the close would otherwise end the body normally.
   if (error != 0)
-    SetFailure(error, ErrorText(error));
+    SetFailure(error, FailureText(error));
+  else if (state_ == httpConnecting && tunnel_ == tnAwaitingReply)
+    SetFailure(httperr::ConnectionLost, "The proxy closed the connection");
   EndOfConnection();
 }
 

@@ -4,6 +4,7 @@
 #include "net/HttpChunkDecoder.h"
 #include "net/HttpErrors.h"
 #include "net/HttpHeaderParser.h"
+#include "net/TlsStream.h"
 #include "platform/EventLoop.h"
 #include "shell/Url.h"
 
@@ -65,6 +66,8 @@ public:
   // request asks for the same range.
   std::optional<int64_t> ContentRangeBegin, ContentRangeEnd;
   TReceiveStream *ReceiveStream = nullptr;
+  // How https servers are judged; a proxy is reached through a CONNECT tunnel for them.
+  TTlsOptions Tls;
 
   // Throws EHttpException "HTTP component is busy" unless idle.
   void StartGet();
@@ -89,6 +92,8 @@ public:
   // 0, 3 after Abort, a socket error number, or one of httperr.
   uint16_t ErrorCode() const { return errorCode_; }
   int64_t BodyCount() const { return bodyCount_; }
+  // The connection underneath, for what its TLS session says (resumed, why it failed).
+  const TTlsStream &Transport() const { return *stream_; }
 
   using TEvent = std::function<void(THttpCli &Sender)>;
   TEvent OnSessionConnected;
@@ -123,6 +128,10 @@ private:
   void LookupDone(uint16_t error);
   void Connected(uint16_t error);
   void SendRequest();
+  void SendTunnelRequest();
+  void ReceiveTunnelReply();
+  void TunnelRefused();
+  std::string FailureText(int32_t error) const;
   void DataAvailable();
   void ReceiveHeader();
   void HeaderComplete();
@@ -142,7 +151,7 @@ private:
   template <class Body> void Handle(Body &&body);
 
   platform::EventLoop &loop_;
-  std::unique_ptr<TByteStream> stream_;
+  std::unique_ptr<TTlsStream> stream_;
   THttpState state_ = httpIdle;
   uint64_t serial_ = 0;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
@@ -163,10 +172,13 @@ private:
   std::optional<TUrl> nextTarget_; // where a redirect leads
   std::string connectHost_, connectPort_;
   std::string requestText_;
+  std::string tunnelText_; // the CONNECT request of an https hop through a proxy
   bool connectionEnded_ = true;
   bool headerInProgress_ = false;
   bool bodyWanted_ = false;
   bool readyPosted_ = false;
+  // An https hop through a proxy: the CONNECT exchange, then the handshake inside the tunnel.
+  enum TTunnel : uint8_t { tnNone, tnAwaitingReply, tnHandshake } tunnel_ = tnNone;
   THttpHeaderParser parser_;
   THttpChunkDecoder chunks_;
   std::unique_ptr<char[]> body_;

@@ -67,4 +67,18 @@ std::optional<std::string> BuildGetRequest(const THttpRequestFields &fields) {
   return text;
 }
 
+std::optional<std::string> BuildConnectRequest(const std::string &authority, const std::string &agent,
+                                               const std::string &proxyUsername,
+                                               const std::string &proxyPassword) {
+  for (std::string_view value : {authority, agent, proxyUsername, proxyPassword})
+    if (!SafeInALine(value))
+      return std::nullopt;
+  std::string text = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+  if (!agent.empty())
+    text += "User-Agent: " + agent + "\r\n";
+  if (!proxyUsername.empty())
+    text += "Proxy-Authorization: Basic " + Base64Encode(proxyUsername + ":" + proxyPassword) + "\r\n";
+  return text + "\r\n";
+}
+
 } // namespace velmora

@@ -27,6 +27,12 @@ struct THttpRequestFields {
 // value holds CR, LF or NUL: such a value could end a line early and smuggle in lines of its own.
 std::optional<std::string> BuildGetRequest(const THttpRequestFields &fields);
 
+// The request that asks an HTTP proxy for a tunnel to authority (host:port), closed by an empty
+// line; nothing when a value holds CR, LF or NUL.
+std::optional<std::string> BuildConnectRequest(const std::string &authority, const std::string &agent,
+                                               const std::string &proxyUsername,
+                                               const std::string &proxyPassword);
+
 // Standard base64 with "=" padding.
 std::string Base64Encode(std::string_view data);
 

@@ -32,6 +32,7 @@ constexpr std::array kStatusWords{
     NamedWord{english::CouldntConnectToHost, &TConstants::CouldntConnectToHost},
     NamedWord{english::LostConnectionToServer, &TConstants::LostConnectionToServer},
     NamedWord{english::CouldntLogin, &TConstants::CouldntLogin},
+    NamedWord{english::CertificateNotTrusted, &TConstants::CertificateNotTrusted},
 };
 
 static_assert(kStatusWords.size() == static_cast<std::size_t>(TStatusState::OtherError),

@@ -42,6 +42,7 @@ inline constexpr std::string_view FilesizeMismatch = "Filesize mismatch";
 inline constexpr std::string_view CouldntConnectToHost = "Couldn't connect to host";
 inline constexpr std::string_view LostConnectionToServer = "Lost connection to server";
 inline constexpr std::string_view CouldntLogin = "Couldn't login";
+inline constexpr std::string_view CertificateNotTrusted = "Certificate not trusted";
 inline constexpr std::string_view Unknown = "Unknown";
 } // namespace english
 
@@ -64,6 +65,7 @@ enum class TStatusState : uint8_t {
   CouldntConnectToHost,
   LostConnectionToServer,
   CouldntLogin,
+  CertificateNotTrusted,
   OtherError, // a text outside the vocabulary, kept as it is: a server's own phrase, a join's message
 };
 
@@ -91,7 +93,7 @@ struct TConstants {
   // Status words.
   std::string Idle, Downloading, Done, CombiningFiles, Paused, Scheduled, Queued, ContactingHost,
       GettingFileInfo, Timeout, FileNotFound, ResumeIsNotSupported, FilesizeMismatch, CouldntConnectToHost,
-      LostConnectionToServer, CouldntLogin;
+      LostConnectionToServer, CouldntLogin, CertificateNotTrusted;
   // Other shared words: answers, the unknown size, the top nodes of the view tree, the history views.
   std::string Yes, No, Unknown, All, Categories, Status, History, Hours24, Days7, Days30, Today;
   std::string CouldntWrite; // "Couldn't write", before a file name and the system's reason

@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::string_view kSchemeSeparator = "://";
 constexpr int32_t kHttpPort = 80;
+constexpr int32_t kHttpsPort = 443;
 constexpr int32_t kFtpPort = 21;
 constexpr int32_t kHighestPort = 65535;
 
@@ -169,7 +170,8 @@ void TUrl::ParseUrl(std::string_view url) {
 }
 
 void TUrl::ParseAfterScheme(std::string rest) {
-  const bool http = Protocol == "http";
+  // https addresses are http ones on a TLS connection: the same rules for queries and fragments.
+  const bool http = Protocol == "http" || Protocol == "https";
   // The fragment belongs to the browser; it is never part of the resource asked for.
   if (http)
     rest.resize(std::min(rest.find('#'), rest.size()));
@@ -212,7 +214,7 @@ void TUrl::ParseAfterScheme(std::string rest) {
   if (hasPort)
     Port = ParsePort(portText);
   else if (http)
-    Port = kHttpPort;
+    Port = Protocol == "https" ? kHttpsPort : kHttpPort;
   else if (Protocol == "ftp")
     Port = kFtpPort;
 
@@ -246,6 +248,12 @@ void TUrl::NormaliseDir() { Dir = WithSlashes(Dir); }
 
 std::string TUrl::HostForAddress() const {
   return Host.find(':') == std::string::npos ? Host : "[" + Host + "]";
+}
+
+std::string TUrl::ServerName() const {
+  const bool defaultPort =
+      (Protocol == "http" && Port == kHttpPort) || (Protocol == "ftp" && Port == kFtpPort);
+  return defaultPort ? Host : HostForAddress() + ":" + std::to_string(Port);
 }
 
 std::string TUrl::FullUrl() {

@@ -13,7 +13,8 @@ inline constexpr std::string_view kAnonymousFtpPassword = "velmora@example.com";
 
 // A download address split into the pieces the program works with. The parser is forgiving and
 // never fails: an address it cannot read gets the "unknown" protocol word, so callers test
-// Protocol for "http" or "ftp" before using the rest.
+// Protocol for "http", "https" or "ftp" before using the rest. An https address follows the
+// rules of http, with 443 as its default port.
 class TUrl {
 public:
   // unknownProtocol is the word Protocol takes for an unreadable address: the translated
@@ -30,6 +31,9 @@ public:
   std::string RequestPath() const;
   // The host as it stands in an address or a Host header: IPv6 literals in brackets.
   std::string HostForAddress() const;
+  // The server as the statistics know it: host and port, the port left out where it is the
+  // default of http or ftp (so older statistics keep their names); https on 443 is its own server.
+  std::string ServerName() const;
 
   std::string Url;      // exactly as given, no scheme added
   std::string Protocol; // lower case, or the unknown word

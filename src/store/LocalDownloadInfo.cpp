@@ -1,6 +1,7 @@
 #include "store/LocalDownloadInfo.h"
 
 #include "platform/IniFile.h"
+#include "shell/DownloadableUrl.h"
 #include "shell/ReportError.h"
 #include "store/Categories.h"
 #include "store/TextChecks.h"
@@ -91,7 +92,7 @@ void TLocalDownloadinfo::Load() {
   if (exists && LoadError.empty()) {
     if (urlText.empty())
       LoadError = "The record file " + path + " holds no URL.";
-    else if (Url.Protocol != "http" && Url.Protocol != "ftp")
+    else if (!IsDownloadableProtocol(Url.Protocol))
       LoadError = "The record file " + path + " holds no address that can be downloaded: " + urlText;
   }
   LocalFileName = read("LocalFileName", "");
@@ -141,6 +142,7 @@ std::string TLocalDownloadinfo::StoredStatus() const {
   case TStatusState::CouldntConnectToHost:
   case TStatusState::LostConnectionToServer:
   case TStatusState::CouldntLogin:
+  case TStatusState::CertificateNotTrusted:
     return std::string(english::Paused);
   case TStatusState::OtherError:
     // A server's own phrase or a join's message: the text the download showed.

@@ -23,6 +23,8 @@ TEST(GetOptionsTest, SeveralUrlsAndTheQueueOptions) {
       {{"-j", "0", "http://h/a"}, "-j needs a number", false},
       {{"-j", "65", "http://h/a"}, "-j needs a number", false},
       {{"-j"}, "needs a value", false},
+      {{"--insecure", "--ca-certificate", "ca.pem", "https://h/a"}, "", false},
+      {{"https://h/a", "--ca-certificate"}, "needs a value", false},
       {{"-o", "x", "http://h/a", "http://h/b"}, "-o names one file", false},
       {{"-m", "http://m/a", "http://h/a", "http://h/b"}, "-m and --extract", false},
       {{"--extract", "d", "--shutdown", "http://h/a"}, "-m and --extract", false},
@@ -41,6 +43,9 @@ TEST(GetOptionsTest, SeveralUrlsAndTheQueueOptions) {
   EXPECT_EQ(two.Options.Url, "http://h/a");
   EXPECT_EQ(two.Options.Urls, (std::vector<std::string>{"http://h/a", "ftp://h/b"}));
   EXPECT_EQ(two.Options.Jobs, 3);
+  const TGetOptionsResult tls = ParseGetOptions({"--insecure", "--ca-certificate", "ca.pem", "https://h/a"});
+  EXPECT_TRUE(tls.Options.Insecure);
+  EXPECT_EQ(tls.Options.CaCertificate, "ca.pem");
 }
 
 // The command line's user and password come before the address's; the address's password only

@@ -3,6 +3,7 @@
 #include "engine/PartFile.h"
 #include "net/ScriptedServer.h"
 #include "platform/Tick.h"
+#include "support/ExpectReports.h"
 #include "support/SmallDisk.h"
 
 #include <gtest/gtest.h>
@@ -508,6 +509,34 @@ TEST_F(HttpPartFixture, StallsEndByTimeOut) {
     part.reset();
     loop.runOnce(0);
   }
+}
+
+// An https part whose server does not speak TLS: a stalled handshake is a part that never
+// connected, ended by the time-out; a plain http reply is no handshake, and nothing of it is written.
+TEST_F(HttpPartFixture, HttpsWithoutATlsServer) {
+  {
+    ScriptedServer silent({{Stall()}});
+    Make("https://127.0.0.1:" + std::to_string(silent.port()) + "/f", 0, 0);
+    part->Get();
+    RunUntil(
+        loop, [] { return false; }, 120);
+    EXPECT_EQ(Transcript(), "");
+    part->TimeOut();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(Transcript(), "error Timeout");
+    part.reset();
+    loop.runOnce(0);
+  }
+  transcript.clear();
+  ends = 0;
+  const ExpectReports expected; // the refused handshake is reported with the library's reason
+  ScriptedServer plain({{Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"), Drain()}});
+  Make("https://127.0.0.1:" + std::to_string(plain.port()) + "/f", 0, 0);
+  part->Get();
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(Transcript(), "error Couldn't connect to host");
+  EXPECT_EQ(part->Protocol(), "https");
+  EXPECT_EQ(ReadWholeFile(PartFile()), "");
 }
 
 TEST_F(HttpPartFixture, RangeMovedFurtherWhileFull) {

@@ -74,7 +74,8 @@ TEST(ShellLifecycle, OnlyAddressesWeDownloadBecomeDownloads) {
   for (const std::string text : {"http://127.0.0.1/f.bin", "ftp://h/g.zip", "https://h/x", "/uninstall", "",
                                  "file.txt", "mailto:a@b", "http://"})
     lifecycle.CheckInstances(text);
-  EXPECT_EQ(shell.log, (std::vector<std::string>{"add http://127.0.0.1/f.bin", "add ftp://h/g.zip"}));
+  EXPECT_EQ(shell.log,
+            (std::vector<std::string>{"add http://127.0.0.1/f.bin", "add ftp://h/g.zip", "add https://h/x"}));
 }
 
 TEST(ShellLifecycle, CleanUpRemovesOrphanedPartFilesOnly) {

@@ -73,6 +73,10 @@ TEST(ServerStatsNames, AreLowerCaseWithControlCharactersEncoded) {
       {"localhost", "localhost", ""},
       {"evil\thost\r\n.com", "evil%09host%0d%0a.com", "com"},
       {"trailing.dot.", "trailing.dot.", ""},
+      // Servers named with their port belong to the domain of their host.
+      {"Mirror.Example.ORG:443", "mirror.example.org:443", "org"},
+      {"10.0.0.7:8443", "10.0.0.7:8443", "7"},
+      {"[::1]:8443", "[::1]:8443", ""},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(velmora::StatisticsName(c.host), c.name);

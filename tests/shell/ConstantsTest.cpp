@@ -61,7 +61,8 @@ TEST(Constants, EveryStatusWordRoundTripsThroughEnglish) {
        {english::Idle, english::Downloading, english::Done, english::CombiningFiles, english::Paused,
         english::Scheduled, english::Queued, english::ContactingHost, english::GettingFileInfo,
         english::Timeout, english::FileNotFound, english::ResumeIsNotSupported, english::FilesizeMismatch,
-        english::CouldntConnectToHost, english::LostConnectionToServer, english::CouldntLogin})
+        english::CouldntConnectToHost, english::LostConnectionToServer, english::CouldntLogin,
+        english::CertificateNotTrusted})
     EXPECT_EQ(words.StatusToEnglish("<" + std::string(english) + ">"), english);
 }
 

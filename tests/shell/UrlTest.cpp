@@ -54,6 +54,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"http://host:70000/a", "http", "", "", "host", 0, "/", "a", "", ""},
         ParseCase{"http://host:-1/a", "http", "", "", "host", 0, "/", "a", "", ""},
         ParseCase{"http://host/a:b.zip", "http", "", "", "host", 80, "/", "a:b.zip", "zip", ""},
+        // https follows http, on 443.
+        ParseCase{"https://Host/d/get.php?f=a.zip#top", "https", "", "", "Host", 443, "/d/", "get.php", "zip",
+                  "?f=a.zip"},
+        ParseCase{"HTTPS://host:8443/a", "https", "", "", "host", 8443, "/", "a", "", ""},
         ParseCase{"gopher://host/x", "gopher", "", "", "host", 0, "/", "x", "", ""},
         ParseCase{"gopher://host:70/x", "gopher", "", "", "host", 70, "/", "x", "", ""},
         // User information ends at the last "@" before the path.
@@ -155,6 +159,19 @@ TEST(Url, RequestPathKeepsTheQueryAndEncodesUnsafeBytes) {
   };
   for (const Case &c : cases)
     EXPECT_EQ(TUrl(c.url).RequestPath(), c.path) << c.url;
+}
+
+TEST(Url, ServerNameIsHostAndPortBesidesTheOldDefaults) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"http://Host/a", "Host"},
+      {"ftp://host/a", "host"},
+      {"https://host/a", "host:443"},
+      {"http://host:8080/a", "host:8080"},
+      {"https://[::1]:8443/a", "[::1]:8443"},
+      {"ftp://host:2121/a", "host:2121"},
+  };
+  for (const auto &[url, name] : cases)
+    EXPECT_EQ(TUrl(url).ServerName(), name) << url;
 }
 
 TEST(Url, HostForAddressBracketsIpv6) {
