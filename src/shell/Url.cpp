@@ -196,7 +196,11 @@ void TUrl::ParseAfterScheme(std::string rest) {
     const size_t close = hostPart.find(']');
     const std::string_view afterBracket =
         close == std::string_view::npos ? std::string_view() : hostPart.substr(close + 1);
-    if (close == std::string_view::npos || !(afterBracket.empty() || afterBracket.starts_with(':'))) {
+    // A literal address holds no bracket of its own and is never empty: "[[1]" would print back as
+    // a host and port that no longer parse.
+    const bool literalIsSound = close != std::string_view::npos && close > 1 &&
+                                hostPart.substr(1, close - 1).find('[') == std::string_view::npos;
+    if (!literalIsSound || !(afterBracket.empty() || afterBracket.starts_with(':'))) {
       MarkUnknown();
       return;
     }

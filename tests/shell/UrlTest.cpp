@@ -85,6 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"ftp://u:p@[fe80::2]/x", "ftp", "u", "p", "fe80::2", 21, "/", "x", "", ""},
         ParseCase{"http://[::1/a", "Unknown", "", "", "", 0, "", "", "", ""},
         ParseCase{"http://[::1]x/a", "Unknown", "", "", "", 0, "", "", "", ""},
+        ParseCase{"http://user:pass@[[1]://x", "Unknown", "user", "pass", "", 0, "", "", "", ""},
+        ParseCase{"http://[]:80/a", "Unknown", "", "", "", 0, "", "", "", ""},
         // Control characters could split a request line.
         ParseCase{"http://host/a\r\nX-Evil: 1", "Unknown", "", "", "", 0, "", "", "", ""},
         ParseCase{std::string("http://host/a\0b", 15), "Unknown", "", "", "", 0, "", "", "", ""},
