@@ -14,11 +14,6 @@ namespace {
 
 constexpr uint32_t kTimeOutCheckInterval = 1000;
 
-template <class Records> auto FindRecord(Records &records, const TLocalDownloadinfo *record) {
-  return std::find_if(records.begin(), records.end(),
-                      [record](const auto &owned) { return owned.get() == record; });
-}
-
 } // namespace
 
 TDownloadSystem::TDownloadSystem(TDownloadSystemContext context)
@@ -34,9 +29,7 @@ TDownloadSystem::~TDownloadSystem() {
   // Windows, joins and downloaders go before the records they refer to.
   DownloadFormsList.Clear();
   locks_.clear();
-  retired_.clear();
-  unlisted_.clear();
-  records_.clear();
+  records_.Clear();
 }
 
 std::string TDownloadSystem::Translate(std::string_view english) const {
@@ -65,40 +58,16 @@ void TDownloadSystem::SetStatus(TLocalDownloadinfo &record, const std::string &s
   record.StatusImage = code;
 }
 
-TLDIList TDownloadSystem::AllRecords() const {
-  TLDIList list;
-  for (const auto &record : records_)
-    list.Add(record.get());
-  return list;
-}
-
-bool TDownloadSystem::Listed(const TLocalDownloadinfo &record) const {
-  return FindRecord(records_, &record) != records_.end();
-}
-
-void TDownloadSystem::ListRecord(TLocalDownloadinfo &record) {
-  const auto unlisted = FindRecord(unlisted_, &record);
-  if (unlisted == unlisted_.end())
-    return;
-  records_.push_back(std::move(*unlisted));
-  unlisted_.erase(unlisted);
-}
+TLDIList TDownloadSystem::AllRecords() const { return records_.All(); }
 
 void TDownloadSystem::DisposeRecord(TLocalDownloadinfo &record) {
   FreeRetryTimer(record);
-  std::unique_ptr<TLocalDownloadinfo> owned;
-  for (auto *records : {&records_, &unlisted_}) {
-    const auto found = FindRecord(*records, &record);
-    if (found != records->end()) {
-      owned = std::move(*found);
-      records->erase(found);
-    }
-  }
+  std::unique_ptr<TLocalDownloadinfo> owned = records_.Take(record);
   if (!owned)
     return;
   context_.Ui.UpdateRow(record);
   if (DownloadFormsList.RefersTo(&record))
-    retired_.push_back(std::move(owned));
+    records_.Retire(std::move(owned));
   else
     locks_.erase(&record);
 }
@@ -178,15 +147,14 @@ void TDownloadSystem::ReleaseEntries() {
     releasePosted_ = false;
     DownloadFormsList.TakeReleased().clear();
     std::erase_if(locks_, [this](const auto &lock) { return !DownloadFormsList.RefersTo(lock.first); });
-    std::erase_if(retired_, [this](const auto &record) { return !DownloadFormsList.RefersTo(record.get()); });
+    records_.Release([this](const TLocalDownloadinfo *record) { return DownloadFormsList.RefersTo(record); });
   });
 }
 
 void TDownloadSystem::FreeRetryTimer(TLocalDownloadinfo &record) { retryTimers_.Free(record); }
 
 TLocalDownloadinfo &TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadinfo> record) {
-  TLocalDownloadinfo &added = *record;
-  unlisted_.push_back(std::move(record));
+  TLocalDownloadinfo &added = records_.AddUnlisted(std::move(record));
   AddDownload(added);
   return added;
 }
@@ -240,7 +208,7 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.TryToStartDownload(Downloader : TDownloader)", [&] {
     TLocalDownloadinfo &record = Downloader.Info;
     SaveRecord(record, "procedure TDownloadSystem.TryToStartDownload(Downloader : TDownloader)");
-    ListRecord(record);
+    records_.List(record);
     TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
     if (Downloader.Paused) {
       // It waited for the Save As choice as a queued download and has stopped after learning the
@@ -270,7 +238,7 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
 void TDownloadSystem::DownloadNextInQueue() {
   GuardedVoid("procedure TDownloadSystem.DownloadNextInQueue", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (Listed(*record) && record->StatusState == TStatusState::Queued &&
+      if (records_.Listed(*record) && record->StatusState == TStatusState::Queued &&
           NumberOfDownloading() < MaxSimultaneousDownloads() && !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
@@ -289,7 +257,8 @@ void TDownloadSystem::CheckDownloadsForTimeOut() {
 
 bool TDownloadSystem::FileNameInUse(const std::string &strFileName) const {
   return Guarded("function TDownloadSystem.FileNameInUse(strFileName : string) : boolean", [&] {
-    return std::any_of(records_.begin(), records_.end(), [&](const auto &record) {
+    const TLDIList records = records_.All();
+    return std::any_of(records.begin(), records.end(), [&](const TLocalDownloadinfo *record) {
       return record->LocalFileName == strFileName && !record->IsDone();
     });
   });

@@ -4,6 +4,7 @@
 #include "management/DownloadForms.h"
 #include "management/DownloadSystemUi.h"
 #include "management/ModemConnection.h"
+#include "management/RecordList.h"
 #include "management/RetryTimers.h"
 #include "management/Shutdown.h"
 #include "mirrors/ServerStats.h"
@@ -169,10 +170,8 @@ private:
   // Takes the record out of the list (or out of the records not yet listed) and frees it once no
   // downloader refers to it.
   void DisposeRecord(TLocalDownloadinfo &record);
-  bool Listed(const TLocalDownloadinfo &record) const;
   // Takes the record's lock, or keeps the one held; false (the user told why) when it cannot.
   bool LockRecord(TLocalDownloadinfo &record);
-  void ListRecord(TLocalDownloadinfo &record);
   void ScheduleRelease();
   void ReleaseEntries();
   bool IsActive(const TDownloader &Downloader) const;
@@ -181,9 +180,7 @@ private:
   std::string Translate(std::string_view english) const;
 
   TDownloadSystemContext context_;
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;  // AllRecords
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> unlisted_; // new records not yet in the list
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> retired_;  // left the list, still referred to
+  TRecordList records_;
   TRetryTimers retryTimers_;
   std::vector<TDownloader *> ActiveDownloaders_;
   // The record locks this process holds: while a downloader refers to the record.
