@@ -124,7 +124,7 @@ void TDownloadSystem::DoOnSchedulerTimeOut() {
   GuardedVoid("procedure TForm_Main.DoOnSchedulerTimeOut(Sender : TObject)", [&] {
     // Those the pauses let start from the queue are not in this snapshot and keep running.
     std::vector<TDownloader *> active;
-    for (TDownloader *downloader : ActiveDownloaders_)
+    for (TDownloader *downloader : queue_.Active())
       if (!IsJoining(*downloader))
         active.push_back(downloader);
     for (TDownloader *downloader : active) {

@@ -55,7 +55,7 @@ void TDownloadSystem::OnFilesCombined(TDownloader &Downloader, const TCombineOut
     TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
     if (entry != nullptr)
       context_.Loop.releaseLater(std::move(entry->Joining));
-    RemoveFromActive(Downloader);
+    queue_.Deactivate(Downloader);
     if (!outcome.Combined) {
       // The part files are all still there: the record stays unfinished and can be joined again.
       Downloader.ErrorText = outcome.Message;
@@ -67,7 +67,7 @@ void TDownloadSystem::OnFilesCombined(TDownloader &Downloader, const TCombineOut
     } else {
       CompleteDownload(Downloader);
     }
-    if (ActiveDownloaders_.empty())
+    if (queue_.Active().empty())
       OnAllDownloadsComplete();
   });
 }
@@ -123,7 +123,7 @@ void TDownloadSystem::FinishFinalActions() {
         OnFinalActionsDone();
     };
     // A download that started while the line was being hung up must not be cut off.
-    if (!ActiveDownloaders_.empty()) {
+    if (!queue_.Active().empty()) {
       done();
       return;
     }

@@ -17,7 +17,10 @@ constexpr uint32_t kTimeOutCheckInterval = 1000;
 } // namespace
 
 TDownloadSystem::TDownloadSystem(TDownloadSystemContext context)
-    : context_(std::move(context)), retryTimers_(context_.Loop), TimeOutTimer(context_.Loop) {
+    : context_(std::move(context)), retryTimers_(context_.Loop),
+      queue_(context_.Settings, context_.MaxSimultaneousDownloads,
+             [this](const TDownloader &downloader) { return IsJoining(downloader); }),
+      TimeOutTimer(context_.Loop) {
   TimeOutTimer.start(kTimeOutCheckInterval, true, [this] { CheckDownloadsForTimeOut(); });
 }
 
@@ -25,7 +28,7 @@ TDownloadSystem::~TDownloadSystem() {
   alive_.reset();
   TimeOutTimer.stop();
   retryTimers_.Clear();
-  ActiveDownloaders_.clear();
+  queue_.Clear();
   // Windows, joins and downloaders go before the records they refer to.
   DownloadFormsList.Clear();
   locks_.clear();
@@ -34,13 +37,6 @@ TDownloadSystem::~TDownloadSystem() {
 
 std::string TDownloadSystem::Translate(std::string_view english) const {
   return context_.Records.Translate ? context_.Records.Translate(english) : std::string(english);
-}
-
-int32_t TDownloadSystem::MaxSimultaneousDownloads() const {
-  // Fewer than one place would leave every download queued for ever.
-  return context_.MaxSimultaneousDownloads
-             ? ClampSetting(setting::MaxSimultaneousDownloads, *context_.MaxSimultaneousDownloads)
-             : ReadSetting(context_.Settings, setting::MaxSimultaneousDownloads);
 }
 
 std::string TDownloadSystem::DefaultDownloadDirectory() const {
@@ -92,15 +88,7 @@ bool TDownloadSystem::LockRecord(TLocalDownloadinfo &record) {
 }
 
 TDownloader *TDownloadSystem::AssociatedDownloader(const TLocalDownloadinfo *record) const {
-  for (TDownloader *downloader : ActiveDownloaders_)
-    if (&downloader->Info == record)
-      return downloader;
-  return nullptr;
-}
-
-bool TDownloadSystem::IsActive(const TDownloader &Downloader) const {
-  return std::find(ActiveDownloaders_.begin(), ActiveDownloaders_.end(), &Downloader) !=
-         ActiveDownloaders_.end();
+  return queue_.Find(record);
 }
 
 bool TDownloadSystem::IsJoining(const TDownloader &Downloader) const {
@@ -108,26 +96,17 @@ bool TDownloadSystem::IsJoining(const TDownloader &Downloader) const {
   return entry != nullptr && entry->Joining != nullptr;
 }
 
-void TDownloadSystem::RemoveFromActive(const TDownloader &Downloader) {
-  const auto found = std::find(ActiveDownloaders_.begin(), ActiveDownloaders_.end(), &Downloader);
-  if (found != ActiveDownloaders_.end())
-    ActiveDownloaders_.erase(found);
-}
-
-int32_t TDownloadSystem::NumberOfDownloading() const {
-  return static_cast<int32_t>(std::count_if(ActiveDownloaders_.begin(), ActiveDownloaders_.end(),
-                                            [this](const TDownloader *d) { return !IsJoining(*d); }));
-}
+int32_t TDownloadSystem::NumberOfDownloading() const { return queue_.Downloading(); }
 
 void TDownloadSystem::AllowFree(TDownloadForms &entry) {
   entry.Released = true;
   if (entry.Downloader)
-    RemoveFromActive(*entry.Downloader);
+    queue_.Deactivate(*entry.Downloader);
   ScheduleRelease();
 }
 
 void TDownloadSystem::ReleaseIfUnused(TDownloadForms &entry) {
-  if (entry.WindowOpen() || entry.Joining || (entry.Downloader && IsActive(*entry.Downloader)))
+  if (entry.WindowOpen() || entry.Joining || (entry.Downloader && queue_.IsActive(*entry.Downloader)))
     return;
   AllowFree(entry);
 }
@@ -175,7 +154,7 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
     SaveRecord(record, "procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)");
 
     const TSettingsStore &settings = context_.Settings;
-    const bool startNow = NumberOfDownloading() < MaxSimultaneousDownloads();
+    const bool startNow = queue_.PlaceFree();
     auto entry = std::make_unique<TDownloadForms>();
     entry->Downloader = std::make_unique<TDownloader>(
         context_.Downloaders, record,
@@ -183,7 +162,7 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
                             : ReadSetting(settings, setting::SplitParts),
         ReadSetting(settings, setting::TryLocalMirrorlist), startNow);
     TDownloader &downloader = *entry->Downloader;
-    ActiveDownloaders_.push_back(&downloader);
+    queue_.Activate(downloader);
     BindEvents(downloader);
     TDownloadForms &added = DownloadFormsList.Add(std::move(entry));
 
@@ -213,14 +192,14 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
     if (Downloader.Paused) {
       // It waited for the Save As choice as a queued download and has stopped after learning the
       // size; a paused downloader cannot go on, so a fresh one takes over from the part files.
-      RemoveFromActive(Downloader);
+      queue_.Deactivate(Downloader);
       if (entry != nullptr)
         AllowFree(*entry);
       AddDownload(record);
       return;
     }
-    if (MaxSimultaneousDownloads() < NumberOfDownloading()) {
-      RemoveFromActive(Downloader);
+    if (queue_.Overfull()) {
+      queue_.Deactivate(Downloader);
       Downloader.OnPause = nullptr;
       Downloader.Pause();
       SetStatus(record, context_.Words.Queued, kStatusCodeQueued);
@@ -238,8 +217,8 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
 void TDownloadSystem::DownloadNextInQueue() {
   GuardedVoid("procedure TDownloadSystem.DownloadNextInQueue", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (records_.Listed(*record) && record->StatusState == TStatusState::Queued &&
-          NumberOfDownloading() < MaxSimultaneousDownloads() && !InUseByAnotherProcess(*record))
+      if (records_.Listed(*record) && TDownloadQueue::Waits(*record) && queue_.PlaceFree() &&
+          !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
 }
@@ -248,9 +227,9 @@ void TDownloadSystem::CheckDownloadsForTimeOut() {
   GuardedVoid("procedure TDownloadSystem.CheckDownloadsForTimeOut", [&] {
     const uint32_t tick = context_.Tick ? context_.Tick() : platform::GetTickCount();
     // A time-out may end a download and change the list; the downloaders themselves stay alive.
-    const std::vector<TDownloader *> active = ActiveDownloaders_;
+    const std::vector<TDownloader *> active = queue_.Active();
     for (TDownloader *downloader : active)
-      if (IsActive(*downloader) && downloader->Info.StatusImage != kStatusCodeError)
+      if (queue_.IsActive(*downloader) && downloader->Info.StatusImage != kStatusCodeError)
         downloader->CheckSlotsForTimeOut(tick);
   });
 }

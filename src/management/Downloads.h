@@ -2,6 +2,7 @@
 
 #include "engine/Downloader.h"
 #include "management/DownloadForms.h"
+#include "management/DownloadQueue.h"
 #include "management/DownloadSystemUi.h"
 #include "management/ModemConnection.h"
 #include "management/RecordList.h"
@@ -125,7 +126,7 @@ public:
 
   // Every record, in load order and then adding order.
   TLDIList AllRecords() const;
-  const std::vector<TDownloader *> &ActiveDownloaders() const { return ActiveDownloaders_; }
+  const std::vector<TDownloader *> &ActiveDownloaders() const { return queue_.Active(); }
 
   // The menu's "Shutdown After Downloading": never stored.
   bool ShutdownAfterDownloading = false;
@@ -161,7 +162,6 @@ private:
   void StopDownloads(const TLDIList &records, const std::string &status, TStatusCode code,
                      const std::string &question);
   void RemoveFromStringGrid(TDownloader &Downloader);
-  void RemoveFromActive(const TDownloader &Downloader);
   void ReleaseIfUnused(TDownloadForms &entry);
   void CloseDownloadForm(TDownloadForms &entry);
   void FreeRetryTimer(TLocalDownloadinfo &record);
@@ -174,15 +174,13 @@ private:
   bool LockRecord(TLocalDownloadinfo &record);
   void ScheduleRelease();
   void ReleaseEntries();
-  bool IsActive(const TDownloader &Downloader) const;
-  int32_t MaxSimultaneousDownloads() const;
   std::string DefaultDownloadDirectory() const;
   std::string Translate(std::string_view english) const;
 
   TDownloadSystemContext context_;
   TRecordList records_;
   TRetryTimers retryTimers_;
-  std::vector<TDownloader *> ActiveDownloaders_;
+  TDownloadQueue queue_;
   // The record locks this process holds: while a downloader refers to the record.
   std::map<const TLocalDownloadinfo *, std::unique_ptr<TRecordLock>> locks_;
   TDownloadFormsList DownloadFormsList;
