@@ -9,8 +9,6 @@
 
 namespace velmora {
 
-namespace {} // namespace
-
 void TDownloadSystem::OnAllPartsDone(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnAllPartsDone(Downloader : TDownloader)", [&] {
     TLocalDownloadinfo &record = Downloader.Info;
@@ -100,44 +98,14 @@ void TDownloadSystem::CompleteDownload(TDownloader &Downloader) {
 }
 
 void TDownloadSystem::OnAllDownloadsComplete() {
-  GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
-    const TSettingsStore &settings = context_.Settings;
-    const bool hangUp = context_.DialUp != nullptr &&
-                        (HangUpAfterDownloading || (ReadSetting(settings, setting::ConnectUsingDialUp) &&
-                                                    ReadSetting(settings, setting::DisconnectAfterDownload)));
-    if (!hangUp) {
-      FinishFinalActions();
-      return;
-    }
-    context_.DialUp->Disconnect([this, alive = std::weak_ptr<bool>(alive_)] {
-      if (!alive.expired())
-        FinishFinalActions();
-    });
-  });
-}
-
-void TDownloadSystem::FinishFinalActions() {
-  GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
-    const auto done = [this] {
-      if (OnFinalActionsDone)
-        OnFinalActionsDone();
-    };
-    // A download that started while the line was being hung up must not be cut off.
-    if (!queue_.Active().empty()) {
-      done();
-      return;
-    }
-    if (ShutdownAfterDownloading && context_.Shutdown != nullptr) {
-      context_.Shutdown->WinExit([done, alive = std::weak_ptr<bool>(alive_)](bool) {
-        if (!alive.expired())
-          done();
-      });
-      return;
-    }
-    if (ReadSetting(context_.Settings, setting::AutoCloseAfterDownloads))
-      context_.Ui.ExitProgram();
-    done();
-  });
+  finalActions_.Run({.HangUp = HangUpAfterDownloading,
+                     .ShutdownWanted = [this] { return ShutdownAfterDownloading; },
+                     .AnyActive = [this] { return !queue_.Active().empty(); },
+                     .Done =
+                         [this] {
+                           if (OnFinalActionsDone)
+                             OnFinalActionsDone();
+                         }});
 }
 
 } // namespace velmora

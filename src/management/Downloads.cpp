@@ -20,6 +20,7 @@ TDownloadSystem::TDownloadSystem(TDownloadSystemContext context)
     : context_(std::move(context)), retryTimers_(context_.Loop),
       queue_(context_.Settings, context_.MaxSimultaneousDownloads,
              [this](const TDownloader &downloader) { return IsJoining(downloader); }),
+      finalActions_({context_.Settings, context_.Ui, context_.DialUp, context_.Shutdown}),
       TimeOutTimer(context_.Loop) {
   TimeOutTimer.start(kTimeOutCheckInterval, true, [this] { CheckDownloadsForTimeOut(); });
 }

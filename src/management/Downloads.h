@@ -4,6 +4,7 @@
 #include "management/DownloadForms.h"
 #include "management/DownloadQueue.h"
 #include "management/DownloadSystemUi.h"
+#include "management/FinalActions.h"
 #include "management/ModemConnection.h"
 #include "management/RecordList.h"
 #include "management/RetryTimers.h"
@@ -158,7 +159,6 @@ private:
   void StartJoining(TDownloadForms &entry);
   void GiveUp(TDownloader &Downloader);
   void CompleteDownload(TDownloader &Downloader);
-  void FinishFinalActions();
   void StopDownloads(const TLDIList &records, const std::string &status, TStatusCode code,
                      const std::string &question);
   void RemoveFromStringGrid(TDownloader &Downloader);
@@ -181,6 +181,7 @@ private:
   TRecordList records_;
   TRetryTimers retryTimers_;
   TDownloadQueue queue_;
+  TFinalActions finalActions_;
   // The record locks this process holds: while a downloader refers to the record.
   std::map<const TLocalDownloadinfo *, std::unique_ptr<TRecordLock>> locks_;
   TDownloadFormsList DownloadFormsList;
