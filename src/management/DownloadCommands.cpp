@@ -14,7 +14,7 @@ void TDownloadSystem::ScheduleNewDownload(TDownloader &Downloader) {
     Downloader.Pause();
     SetStatus(record, words.Scheduled, kStatusCodeScheduled);
     SaveRecord(record, "procedure TForm_DownloadFileInfo.btnDownloadLaterClick(Sender: TObject)");
-    ListRecord(record);
+    records_.List(record);
     context_.Ui.UpdateRow(record);
   });
 }
@@ -114,7 +114,7 @@ void TDownloadSystem::ResumeDownloads(const TLDIList &records) {
 void TDownloadSystem::DoOnSchedulerTime() {
   GuardedVoid("procedure TForm_Main.DoOnSchedulerTime(Sender : TObject)", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (Listed(*record) && record->StatusState == TStatusState::Scheduled &&
+      if (records_.Listed(*record) && record->StatusState == TStatusState::Scheduled &&
           !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
@@ -124,7 +124,7 @@ void TDownloadSystem::DoOnSchedulerTimeOut() {
   GuardedVoid("procedure TForm_Main.DoOnSchedulerTimeOut(Sender : TObject)", [&] {
     // Those the pauses let start from the queue are not in this snapshot and keep running.
     std::vector<TDownloader *> active;
-    for (TDownloader *downloader : ActiveDownloaders_)
+    for (TDownloader *downloader : queue_.Active())
       if (!IsJoining(*downloader))
         active.push_back(downloader);
     for (TDownloader *downloader : active) {

@@ -9,8 +9,6 @@
 
 namespace velmora {
 
-namespace {} // namespace
-
 void TDownloadSystem::OnAllPartsDone(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnAllPartsDone(Downloader : TDownloader)", [&] {
     TLocalDownloadinfo &record = Downloader.Info;
@@ -55,7 +53,7 @@ void TDownloadSystem::OnFilesCombined(TDownloader &Downloader, const TCombineOut
     TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
     if (entry != nullptr)
       context_.Loop.releaseLater(std::move(entry->Joining));
-    RemoveFromActive(Downloader);
+    queue_.Deactivate(Downloader);
     if (!outcome.Combined) {
       // The part files are all still there: the record stays unfinished and can be joined again.
       Downloader.ErrorText = outcome.Message;
@@ -67,7 +65,7 @@ void TDownloadSystem::OnFilesCombined(TDownloader &Downloader, const TCombineOut
     } else {
       CompleteDownload(Downloader);
     }
-    if (ActiveDownloaders_.empty())
+    if (queue_.Active().empty())
       OnAllDownloadsComplete();
   });
 }
@@ -100,44 +98,14 @@ void TDownloadSystem::CompleteDownload(TDownloader &Downloader) {
 }
 
 void TDownloadSystem::OnAllDownloadsComplete() {
-  GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
-    const TSettingsStore &settings = context_.Settings;
-    const bool hangUp = context_.DialUp != nullptr &&
-                        (HangUpAfterDownloading || (ReadSetting(settings, setting::ConnectUsingDialUp) &&
-                                                    ReadSetting(settings, setting::DisconnectAfterDownload)));
-    if (!hangUp) {
-      FinishFinalActions();
-      return;
-    }
-    context_.DialUp->Disconnect([this, alive = std::weak_ptr<bool>(alive_)] {
-      if (!alive.expired())
-        FinishFinalActions();
-    });
-  });
-}
-
-void TDownloadSystem::FinishFinalActions() {
-  GuardedVoid("procedure TDownloadSystem.OnAllDownloadsComplete", [&] {
-    const auto done = [this] {
-      if (OnFinalActionsDone)
-        OnFinalActionsDone();
-    };
-    // A download that started while the line was being hung up must not be cut off.
-    if (!ActiveDownloaders_.empty()) {
-      done();
-      return;
-    }
-    if (ShutdownAfterDownloading && context_.Shutdown != nullptr) {
-      context_.Shutdown->WinExit([done, alive = std::weak_ptr<bool>(alive_)](bool) {
-        if (!alive.expired())
-          done();
-      });
-      return;
-    }
-    if (ReadSetting(context_.Settings, setting::AutoCloseAfterDownloads))
-      context_.Ui.ExitProgram();
-    done();
-  });
+  finalActions_.Run({.HangUp = HangUpAfterDownloading,
+                     .ShutdownWanted = [this] { return ShutdownAfterDownloading; },
+                     .AnyActive = [this] { return !queue_.Active().empty(); },
+                     .Done =
+                         [this] {
+                           if (OnFinalActionsDone)
+                             OnFinalActionsDone();
+                         }});
 }
 
 } // namespace velmora

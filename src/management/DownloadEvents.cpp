@@ -126,7 +126,7 @@ void TDownloadSystem::OnPause(TDownloader &Downloader) {
       return;
     TLocalDownloadinfo &record = Downloader.Info;
     FreeRetryTimer(record);
-    RemoveFromActive(Downloader);
+    queue_.Deactivate(Downloader);
     if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader)) {
       CloseDownloadForm(*entry);
       ReleaseIfUnused(*entry);
@@ -143,7 +143,7 @@ void TDownloadSystem::OnPause(TDownloader &Downloader) {
 void TDownloadSystem::OnAbort(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.OnAbort(Downloader : TDownloader)", [&] {
     FreeRetryTimer(Downloader.Info);
-    RemoveFromActive(Downloader);
+    queue_.Deactivate(Downloader);
     RemoveFromStringGrid(Downloader);
     if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader)) {
       CloseDownloadForm(*entry);
@@ -188,13 +188,13 @@ void TDownloadSystem::OnDownloadError(TDownloader &Downloader) {
 }
 
 void TDownloadSystem::GiveUp(TDownloader &Downloader) {
-  RemoveFromActive(Downloader);
+  queue_.Deactivate(Downloader);
   if (TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader)) {
     CloseDownloadForm(*entry);
     ReleaseIfUnused(*entry);
   }
   DownloadNextInQueue();
-  if (ActiveDownloaders_.empty())
+  if (queue_.Active().empty())
     OnAllDownloadsComplete();
 }
 

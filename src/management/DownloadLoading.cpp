@@ -30,10 +30,7 @@ void TDownloadSystem::UpdateGridInfo() {
     RemoveRecordSaveLeftovers(context_.Records.PartialDownloadsFolder());
     for (const std::string &datFile : GetDatFileNames()) {
       const std::string tempFileName = datFile.substr(0, datFile.size() - 4);
-      const bool known = std::any_of(records_.begin(), records_.end(), [&](const auto &record) {
-        return record->TempFileName == tempFileName;
-      });
-      if (known)
+      if (records_.HasTempFileName(tempFileName))
         continue;
       auto record =
           std::make_unique<TLocalDownloadinfo>(TUrl("", words.Unknown), tempFileName, context_.Records);
@@ -66,7 +63,7 @@ void TDownloadSystem::UpdateGridInfo() {
     std::stable_sort(loaded.begin(), loaded.end(),
                      [](const auto &a, const auto &b) { return a->Created < b->Created; });
     for (auto &record : loaded)
-      records_.push_back(std::move(record));
+      records_.Append(std::move(record));
   });
 }
 
@@ -74,11 +71,7 @@ void TDownloadSystem::DecideLocalFileName(TLocalDownloadinfo &record, bool mayAs
   const TSettingsStore &settings = context_.Settings;
   const std::string name = FileNameFromUrl(record.Url);
   // Downloads still waiting for their Save As choice count too.
-  TLDIList others;
-  for (const auto *records : {&records_, &unlisted_})
-    for (const auto &other : *records)
-      if (other.get() != &record)
-        others.Add(other.get());
+  const TLDIList others = records_.Others(record);
   const TFileInUse inUse = [&others](const std::string &fileName) { return others.FileInUse(fileName); };
   if (ReadSetting(settings, setting::DateFolders)) {
     const std::string folder =

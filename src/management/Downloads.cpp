@@ -14,15 +14,14 @@ namespace {
 
 constexpr uint32_t kTimeOutCheckInterval = 1000;
 
-template <class Records> auto FindRecord(Records &records, const TLocalDownloadinfo *record) {
-  return std::find_if(records.begin(), records.end(),
-                      [record](const auto &owned) { return owned.get() == record; });
-}
-
 } // namespace
 
 TDownloadSystem::TDownloadSystem(TDownloadSystemContext context)
-    : context_(std::move(context)), retryTimers_(context_.Loop), TimeOutTimer(context_.Loop) {
+    : context_(std::move(context)), retryTimers_(context_.Loop),
+      queue_(context_.Settings, context_.MaxSimultaneousDownloads,
+             [this](const TDownloader &downloader) { return IsJoining(downloader); }),
+      finalActions_({context_.Settings, context_.Ui, context_.DialUp, context_.Shutdown}),
+      TimeOutTimer(context_.Loop) {
   TimeOutTimer.start(kTimeOutCheckInterval, true, [this] { CheckDownloadsForTimeOut(); });
 }
 
@@ -30,24 +29,15 @@ TDownloadSystem::~TDownloadSystem() {
   alive_.reset();
   TimeOutTimer.stop();
   retryTimers_.Clear();
-  ActiveDownloaders_.clear();
+  queue_.Clear();
   // Windows, joins and downloaders go before the records they refer to.
   DownloadFormsList.Clear();
   locks_.clear();
-  retired_.clear();
-  unlisted_.clear();
-  records_.clear();
+  records_.Clear();
 }
 
 std::string TDownloadSystem::Translate(std::string_view english) const {
   return context_.Records.Translate ? context_.Records.Translate(english) : std::string(english);
-}
-
-int32_t TDownloadSystem::MaxSimultaneousDownloads() const {
-  // Fewer than one place would leave every download queued for ever.
-  return context_.MaxSimultaneousDownloads
-             ? ClampSetting(setting::MaxSimultaneousDownloads, *context_.MaxSimultaneousDownloads)
-             : ReadSetting(context_.Settings, setting::MaxSimultaneousDownloads);
 }
 
 std::string TDownloadSystem::DefaultDownloadDirectory() const {
@@ -65,40 +55,16 @@ void TDownloadSystem::SetStatus(TLocalDownloadinfo &record, const std::string &s
   record.StatusImage = code;
 }
 
-TLDIList TDownloadSystem::AllRecords() const {
-  TLDIList list;
-  for (const auto &record : records_)
-    list.Add(record.get());
-  return list;
-}
-
-bool TDownloadSystem::Listed(const TLocalDownloadinfo &record) const {
-  return FindRecord(records_, &record) != records_.end();
-}
-
-void TDownloadSystem::ListRecord(TLocalDownloadinfo &record) {
-  const auto unlisted = FindRecord(unlisted_, &record);
-  if (unlisted == unlisted_.end())
-    return;
-  records_.push_back(std::move(*unlisted));
-  unlisted_.erase(unlisted);
-}
+TLDIList TDownloadSystem::AllRecords() const { return records_.All(); }
 
 void TDownloadSystem::DisposeRecord(TLocalDownloadinfo &record) {
   FreeRetryTimer(record);
-  std::unique_ptr<TLocalDownloadinfo> owned;
-  for (auto *records : {&records_, &unlisted_}) {
-    const auto found = FindRecord(*records, &record);
-    if (found != records->end()) {
-      owned = std::move(*found);
-      records->erase(found);
-    }
-  }
+  std::unique_ptr<TLocalDownloadinfo> owned = records_.Take(record);
   if (!owned)
     return;
   context_.Ui.UpdateRow(record);
   if (DownloadFormsList.RefersTo(&record))
-    retired_.push_back(std::move(owned));
+    records_.Retire(std::move(owned));
   else
     locks_.erase(&record);
 }
@@ -123,15 +89,7 @@ bool TDownloadSystem::LockRecord(TLocalDownloadinfo &record) {
 }
 
 TDownloader *TDownloadSystem::AssociatedDownloader(const TLocalDownloadinfo *record) const {
-  for (TDownloader *downloader : ActiveDownloaders_)
-    if (&downloader->Info == record)
-      return downloader;
-  return nullptr;
-}
-
-bool TDownloadSystem::IsActive(const TDownloader &Downloader) const {
-  return std::find(ActiveDownloaders_.begin(), ActiveDownloaders_.end(), &Downloader) !=
-         ActiveDownloaders_.end();
+  return queue_.Find(record);
 }
 
 bool TDownloadSystem::IsJoining(const TDownloader &Downloader) const {
@@ -139,26 +97,17 @@ bool TDownloadSystem::IsJoining(const TDownloader &Downloader) const {
   return entry != nullptr && entry->Joining != nullptr;
 }
 
-void TDownloadSystem::RemoveFromActive(const TDownloader &Downloader) {
-  const auto found = std::find(ActiveDownloaders_.begin(), ActiveDownloaders_.end(), &Downloader);
-  if (found != ActiveDownloaders_.end())
-    ActiveDownloaders_.erase(found);
-}
-
-int32_t TDownloadSystem::NumberOfDownloading() const {
-  return static_cast<int32_t>(std::count_if(ActiveDownloaders_.begin(), ActiveDownloaders_.end(),
-                                            [this](const TDownloader *d) { return !IsJoining(*d); }));
-}
+int32_t TDownloadSystem::NumberOfDownloading() const { return queue_.Downloading(); }
 
 void TDownloadSystem::AllowFree(TDownloadForms &entry) {
   entry.Released = true;
   if (entry.Downloader)
-    RemoveFromActive(*entry.Downloader);
+    queue_.Deactivate(*entry.Downloader);
   ScheduleRelease();
 }
 
 void TDownloadSystem::ReleaseIfUnused(TDownloadForms &entry) {
-  if (entry.WindowOpen() || entry.Joining || (entry.Downloader && IsActive(*entry.Downloader)))
+  if (entry.WindowOpen() || entry.Joining || (entry.Downloader && queue_.IsActive(*entry.Downloader)))
     return;
   AllowFree(entry);
 }
@@ -178,15 +127,14 @@ void TDownloadSystem::ReleaseEntries() {
     releasePosted_ = false;
     DownloadFormsList.TakeReleased().clear();
     std::erase_if(locks_, [this](const auto &lock) { return !DownloadFormsList.RefersTo(lock.first); });
-    std::erase_if(retired_, [this](const auto &record) { return !DownloadFormsList.RefersTo(record.get()); });
+    records_.Release([this](const TLocalDownloadinfo *record) { return DownloadFormsList.RefersTo(record); });
   });
 }
 
 void TDownloadSystem::FreeRetryTimer(TLocalDownloadinfo &record) { retryTimers_.Free(record); }
 
 TLocalDownloadinfo &TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadinfo> record) {
-  TLocalDownloadinfo &added = *record;
-  unlisted_.push_back(std::move(record));
+  TLocalDownloadinfo &added = records_.AddUnlisted(std::move(record));
   AddDownload(added);
   return added;
 }
@@ -207,7 +155,7 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
     SaveRecord(record, "procedure TDownloadSystem.AddDownload(ldi : TLocalDownloadinfo)");
 
     const TSettingsStore &settings = context_.Settings;
-    const bool startNow = NumberOfDownloading() < MaxSimultaneousDownloads();
+    const bool startNow = queue_.PlaceFree();
     auto entry = std::make_unique<TDownloadForms>();
     entry->Downloader = std::make_unique<TDownloader>(
         context_.Downloaders, record,
@@ -215,7 +163,7 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo &record) {
                             : ReadSetting(settings, setting::SplitParts),
         ReadSetting(settings, setting::TryLocalMirrorlist), startNow);
     TDownloader &downloader = *entry->Downloader;
-    ActiveDownloaders_.push_back(&downloader);
+    queue_.Activate(downloader);
     BindEvents(downloader);
     TDownloadForms &added = DownloadFormsList.Add(std::move(entry));
 
@@ -240,19 +188,19 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
   GuardedVoid("procedure TDownloadSystem.TryToStartDownload(Downloader : TDownloader)", [&] {
     TLocalDownloadinfo &record = Downloader.Info;
     SaveRecord(record, "procedure TDownloadSystem.TryToStartDownload(Downloader : TDownloader)");
-    ListRecord(record);
+    records_.List(record);
     TDownloadForms *entry = DownloadFormsList.GetDownloadForms(&Downloader);
     if (Downloader.Paused) {
       // It waited for the Save As choice as a queued download and has stopped after learning the
       // size; a paused downloader cannot go on, so a fresh one takes over from the part files.
-      RemoveFromActive(Downloader);
+      queue_.Deactivate(Downloader);
       if (entry != nullptr)
         AllowFree(*entry);
       AddDownload(record);
       return;
     }
-    if (MaxSimultaneousDownloads() < NumberOfDownloading()) {
-      RemoveFromActive(Downloader);
+    if (queue_.Overfull()) {
+      queue_.Deactivate(Downloader);
       Downloader.OnPause = nullptr;
       Downloader.Pause();
       SetStatus(record, context_.Words.Queued, kStatusCodeQueued);
@@ -270,8 +218,8 @@ void TDownloadSystem::TryToStartDownload(TDownloader &Downloader) {
 void TDownloadSystem::DownloadNextInQueue() {
   GuardedVoid("procedure TDownloadSystem.DownloadNextInQueue", [&] {
     for (TLocalDownloadinfo *record : AllRecords())
-      if (Listed(*record) && record->StatusState == TStatusState::Queued &&
-          NumberOfDownloading() < MaxSimultaneousDownloads() && !InUseByAnotherProcess(*record))
+      if (records_.Listed(*record) && TDownloadQueue::Waits(*record) && queue_.PlaceFree() &&
+          !InUseByAnotherProcess(*record))
         AddDownload(*record);
   });
 }
@@ -280,16 +228,17 @@ void TDownloadSystem::CheckDownloadsForTimeOut() {
   GuardedVoid("procedure TDownloadSystem.CheckDownloadsForTimeOut", [&] {
     const uint32_t tick = context_.Tick ? context_.Tick() : platform::GetTickCount();
     // A time-out may end a download and change the list; the downloaders themselves stay alive.
-    const std::vector<TDownloader *> active = ActiveDownloaders_;
+    const std::vector<TDownloader *> active = queue_.Active();
     for (TDownloader *downloader : active)
-      if (IsActive(*downloader) && downloader->Info.StatusImage != kStatusCodeError)
+      if (queue_.IsActive(*downloader) && downloader->Info.StatusImage != kStatusCodeError)
         downloader->CheckSlotsForTimeOut(tick);
   });
 }
 
 bool TDownloadSystem::FileNameInUse(const std::string &strFileName) const {
   return Guarded("function TDownloadSystem.FileNameInUse(strFileName : string) : boolean", [&] {
-    return std::any_of(records_.begin(), records_.end(), [&](const auto &record) {
+    const TLDIList records = records_.All();
+    return std::any_of(records.begin(), records.end(), [&](const TLocalDownloadinfo *record) {
       return record->LocalFileName == strFileName && !record->IsDone();
     });
   });

@@ -3,8 +3,11 @@
 #include "engine/Downloader.h"
 #include "management/AuthFormPresenter.h"
 #include "management/DownloadForms.h"
+#include "management/DownloadQueue.h"
 #include "management/DownloadSystemUi.h"
+#include "management/FinalActions.h"
 #include "management/ModemConnection.h"
+#include "management/RecordList.h"
 #include "management/RetryTimers.h"
 #include "management/Shutdown.h"
 #include "mirrors/ServerStats.h"
@@ -125,7 +128,7 @@ public:
 
   // Every record, in load order and then adding order.
   TLDIList AllRecords() const;
-  const std::vector<TDownloader *> &ActiveDownloaders() const { return ActiveDownloaders_; }
+  const std::vector<TDownloader *> &ActiveDownloaders() const { return queue_.Active(); }
 
   // The menu's "Shutdown After Downloading": never stored.
   bool ShutdownAfterDownloading = false;
@@ -157,11 +160,9 @@ private:
   void StartJoining(TDownloadForms &entry);
   void GiveUp(TDownloader &Downloader);
   void CompleteDownload(TDownloader &Downloader);
-  void FinishFinalActions();
   void StopDownloads(const TLDIList &records, const std::string &status, TStatusCode code,
                      const std::string &question);
   void RemoveFromStringGrid(TDownloader &Downloader);
-  void RemoveFromActive(const TDownloader &Downloader);
   void ReleaseIfUnused(TDownloadForms &entry);
   void CloseDownloadForm(TDownloadForms &entry);
   void FreeRetryTimer(TLocalDownloadinfo &record);
@@ -170,23 +171,18 @@ private:
   // Takes the record out of the list (or out of the records not yet listed) and frees it once no
   // downloader refers to it.
   void DisposeRecord(TLocalDownloadinfo &record);
-  bool Listed(const TLocalDownloadinfo &record) const;
   // Takes the record's lock, or keeps the one held; false (the user told why) when it cannot.
   bool LockRecord(TLocalDownloadinfo &record);
-  void ListRecord(TLocalDownloadinfo &record);
   void ScheduleRelease();
   void ReleaseEntries();
-  bool IsActive(const TDownloader &Downloader) const;
-  int32_t MaxSimultaneousDownloads() const;
   std::string DefaultDownloadDirectory() const;
   std::string Translate(std::string_view english) const;
 
   TDownloadSystemContext context_;
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;  // AllRecords
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> unlisted_; // new records not yet in the list
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> retired_;  // left the list, still referred to
+  TRecordList records_;
   TRetryTimers retryTimers_;
-  std::vector<TDownloader *> ActiveDownloaders_;
+  TDownloadQueue queue_;
+  TFinalActions finalActions_;
   // The record locks this process holds: while a downloader refers to the record.
   std::map<const TLocalDownloadinfo *, std::unique_ptr<TRecordLock>> locks_;
   TDownloadFormsList DownloadFormsList;
