@@ -86,7 +86,12 @@ int main(int argc, char **argv) {
   // From here on hand-overs are acted on, those that came meanwhile first.
   instance.Listener->SetHandler(
       [&form](const platform::InstanceMessage &message) { form->HandleArgument(message.Argument); });
-  QTimer::singleShot(250, form.get(), [&form, argument] { form->HandleArgument(argument); });
+  // Timer1: the command line's address a moment after the window is up.
+  QTimer argumentTimer;
+  argumentTimer.setSingleShot(true);
+  QObject::connect(&argumentTimer, &QTimer::timeout, form.get(),
+                   [&form, argument] { form->HandleArgument(argument); });
+  argumentTimer.start(250);
   const int status = QApplication::exec();
   // Windows first, then the download system with them, then what the loop serves.
   window = nullptr;

@@ -211,6 +211,7 @@ private:
   std::function<bool(int32_t)> accepts_;
   uint16_t requestError_ = 0;
   bool restAccepted_ = false;
+  int localWriteError_ = 0; // of the transfer in progress; here it fills the gap before a string
   std::string passiveReply_;
 
   // The transfer in progress.
@@ -221,7 +222,6 @@ private:
   bool dataClosed_ = false;
   bool replyComplete_ = false;
   uint16_t dataError_ = 0;
-  int localWriteError_ = 0;
   std::unique_ptr<char[]> block_;
 };
 

@@ -15,7 +15,7 @@ namespace velmora {
 class THttpChunkDecoder {
 public:
   static constexpr std::size_t kMaxLineLength = 4096;
-  static constexpr std::size_t kMaxTrailerBytes = 64 * 1024;
+  static constexpr std::size_t kMaxTrailerBytes = std::size_t{64} * 1024;
 
   enum TStepKind {
     ckPayload,  // Payload holds the next data bytes

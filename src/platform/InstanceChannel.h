@@ -19,7 +19,7 @@ struct InstanceMessage {
   std::string ActivationToken;
 };
 
-inline constexpr std::size_t kInstanceMessageLimit = 64 * 1024;
+inline constexpr std::size_t kInstanceMessageLimit = std::size_t{64} * 1024;
 
 // The frame of a message: magic, version, two length-prefixed texts; empty when it would exceed
 // the limit.

@@ -23,8 +23,9 @@ TEventLoopBridge::TEventLoopBridge(platform::EventLoop &loop, QObject *parent)
       }
     });
 #endif
-  // Work registered before Qt's loop starts is seen at its first round.
-  QTimer::singleShot(0, this, [this] { RunRound(); });
+  // Work registered before Qt's loop starts is seen at its first round: the wake-up makes the
+  // descriptor readable whatever else is pending.
+  loop_.post([] {});
 }
 
 TEventLoopBridge::~TEventLoopBridge() { notifier_.setEnabled(false); }

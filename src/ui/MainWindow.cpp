@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
@@ -22,6 +23,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
 #include <charconv>
 #include <map>
 
@@ -741,9 +743,13 @@ void TForm_Main::UpdateRow(TLocalDownloadinfo &record) {
 
 void TForm_Main::ShowAuthForm(TDownloader &downloader, TPartDownloadSlot &slot) {
   // The credentials dialog comes with the dialogs; until then the part gives up as if cancelled.
-  QTimer::singleShot(0, this, [this, &downloader, &slot] {
-    if (system_)
-      system_->AbortSlotAuthenticated(downloader, slot);
+  // Decided once the event is over; by then the download may have been released.
+  context_.Loop.post([self = QPointer(this), target = &downloader, &slot] {
+    if (!self || !self->system_)
+      return;
+    const auto &active = self->system_->ActiveDownloaders();
+    if (std::find(active.begin(), active.end(), target) != active.end())
+      self->system_->AbortSlotAuthenticated(*target, slot);
   });
 }
 
@@ -764,7 +770,10 @@ void TForm_Main::ShowMessage(const std::string &text) {
 
 void TForm_Main::ExitProgram() {
   // Asked from inside a download event: decided once that event is over.
-  QTimer::singleShot(0, this, [this] { Lifecycle.ExitProgram(); });
+  context_.Loop.post([self = QPointer(this)] {
+    if (self)
+      self->Lifecycle.ExitProgram();
+  });
 }
 
 bool TForm_Main::AnyDownloadActive() const { return system_ && system_->NumberOfDownloading() > 0; }
@@ -780,7 +789,10 @@ void TForm_Main::DoBeforeTerminate() {
   });
 }
 
-void TForm_Main::Terminate() { QTimer::singleShot(0, qApp, &QCoreApplication::quit); }
+void TForm_Main::Terminate() {
+  // Qt's loop ends once the round that asked is over, also when asked before it started.
+  context_.Loop.post([] { QCoreApplication::quit(); });
+}
 
 bool TForm_Main::MinimizeToTray() const {
   return context_.Settings.ReadBool(kOptions, "MinimizeToTray", false);
@@ -842,7 +854,10 @@ void TForm_Main::changeEvent(QEvent *event) {
     if (isMinimized() && trayIcon_ != nullptr && trayIcon_->isVisible() &&
         context_.Settings.ReadBool(kOptions, "MinimizeToTray", false)) {
       inTray_ = true;
-      QTimer::singleShot(0, this, [this] { hide(); });
+      context_.Loop.post([self = QPointer(this)] {
+        if (self)
+          self->hide();
+      });
     }
   }
 }
