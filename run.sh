@@ -10,5 +10,6 @@ if [[ -x "$bin/velmora" && -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
 elif [[ -x "$bin/velmora-get" ]]; then
   exec "$bin/velmora-get" "$@"
 else
-  echo "Velmora is built. The terminal downloader (velmora-get) and the main window (velmora) will start from here once they exist."
+  echo "Velmora is built, but neither velmora nor velmora-get is in $bin." >&2
+  exit 1
 fi
