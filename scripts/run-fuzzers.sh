@@ -13,5 +13,7 @@ for target in "$dir"/fuzz/fuzz_*; do
   seeds=()
   [[ -d "$top/fuzz/seeds/${name#fuzz_}" ]] && seeds=("$top/fuzz/seeds/${name#fuzz_}")
   echo "-- $name (${seconds}s)"
-  "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" "${seeds[@]}" 2>&1 | tail -n 3
+  # A crashing input lands in the build folder, not in whatever folder ./test.sh was started from.
+  "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 -artifact_prefix="$dir/fuzz/" \
+    "$corpus" "${seeds[@]}" 2>&1 | tail -n 3
 done
