@@ -282,10 +282,8 @@ void THttpCli::SendTunnelRequest() {
 // The proxy's answer to CONNECT: a 2xx opens the tunnel, and TLS begins inside it; anything else
 // is the proxy's refusal, reported with its own status as the answer to the request.
 void THttpCli::ReceiveTunnelReply() {
-  const int64_t received = stream_->Receive(parser_.FreeSpace(), static_cast<int64_t>(parser_.FreeSize()));
-  if (received <= 0)
+  if (!ReceiveIntoParser())
     return;
-  parser_.Commit(static_cast<std::size_t>(received));
   for (;;) {
     switch (parser_.Next()) {
     case THttpHeaderParser::hpNeedMore:
@@ -334,12 +332,17 @@ void THttpCli::DataAvailable() {
   }
 }
 
-void THttpCli::ReceiveHeader() {
-  const std::size_t room = parser_.FreeSize();
-  const int64_t received = stream_->Receive(parser_.FreeSpace(), static_cast<int64_t>(room));
+bool THttpCli::ReceiveIntoParser() {
+  const int64_t received = stream_->Receive(parser_.FreeSpace(), static_cast<int64_t>(parser_.FreeSize()));
   if (received <= 0)
-    return; // the close, or an error, comes as its own event
+    return false; // the close, or an error, comes as its own event
   parser_.Commit(static_cast<std::size_t>(received));
+  return true;
+}
+
+void THttpCli::ReceiveHeader() {
+  if (!ReceiveIntoParser())
+    return;
   for (;;) {
     switch (parser_.Next()) {
     case THttpHeaderParser::hpNeedMore:

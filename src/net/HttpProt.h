@@ -133,6 +133,8 @@ private:
   void TunnelRefused();
   std::string FailureText(int32_t error) const;
   void DataAvailable();
+  // Reads what has come into the header parser; false when nothing came.
+  bool ReceiveIntoParser();
   void ReceiveHeader();
   void HeaderComplete();
   bool ResolveRedirect();

@@ -35,12 +35,12 @@ constexpr const char *kOptions = "Options";
 constexpr const char *kFormName = "Form_Main";
 constexpr int kFlushInterval = 200; // a changed row repaints at most five times a second
 
-struct TButtonSpec {
+struct TToolbarButton {
   const char *Caption;
   const char *Hint;
   QStyle::StandardPixmap Glyph;
 };
-const TButtonSpec kButtons[] = {
+const TToolbarButton kButtons[] = {
     {"Add", "Add a new URL to download", QStyle::SP_FileDialogNewFolder},
     {"Delete", "Delete all selected files from list (not from disk!)", QStyle::SP_TrashIcon},
     {"Pause", "Pause all selected downloads", QStyle::SP_MediaPause},
@@ -258,8 +258,8 @@ void TForm_Main::BuildToolbar() {
   row->addWidget(strip);
   const char *const names[] = {"Add", "Delete", "Pause", "Resume", "Schedule", "HangUp", "Config"};
   for (std::size_t i = 0; i < std::size(kButtons); ++i) {
-    const TButtonSpec &spec = kButtons[i];
-    const QIcon glyph = QApplication::style()->standardIcon(spec.Glyph);
+    const TToolbarButton &button = kButtons[i];
+    const QIcon glyph = QApplication::style()->standardIcon(button.Glyph);
     auto *large = new QToolButton(buttonPanel_);
     large->setObjectName(QString("SpeedButton_") + names[i]);
     large->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -267,16 +267,16 @@ void TForm_Main::BuildToolbar() {
     large->setIconSize(QSize(32, 32));
     large->setFixedSize(kButtonWidths[i], 60);
     large->setAutoRaise(true);
-    large->setProperty("helpText", Tr(spec.Hint));
-    large->setProperty("caption", QString::fromLatin1(spec.Caption));
+    large->setProperty("helpText", Tr(button.Hint));
+    large->setProperty("caption", QString::fromLatin1(button.Caption));
     auto *small = new QToolButton(buttonPanel_);
     small->setObjectName(QString("SpeedButton_Small_") + names[i]);
     small->setIcon(glyph);
     small->setIconSize(QSize(14, 14));
     small->setFixedSize(16, 17);
     small->setAutoRaise(true);
-    small->setProperty("helpText", Tr(spec.Hint));
-    small->setToolTip(Tr(spec.Caption));
+    small->setProperty("helpText", Tr(button.Hint));
+    small->setToolTip(Tr(button.Caption));
     // Their commands come with the dialogs and commands of the list.
     large->setEnabled(false);
     small->setEnabled(false);
